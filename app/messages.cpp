@@ -1,0 +1,144 @@
+// The fixed bilingual catalogue of every text the installer shows at run time.
+#include "app/messages.h"
+
+#include <windows.h>
+
+#include "win/unique_handle.h"
+
+std::atomic<int32_t> UiLanguage{0};
+
+namespace {
+
+struct CatalogueEntry {
+  int32_t number;
+  const wchar_t* vietnamese;
+  const wchar_t* english;
+};
+
+const wchar_t kAdminVi[] = L"Bạn cần thực thi bộ cài đặt dưới quyền admin!";
+const wchar_t kAdminEn[] = L"Please run Zuno setup with admin permission!";
+
+// Texts are kept letter for letter, trailing blanks and line feeds included:
+// message 8 ends in two blanks in Vietnamese and one in English.
+constexpr CatalogueEntry kCatalogue[] = {
+    {0,
+     L"Huỷ bỏ",
+     L"Cancel"},
+    {1,
+     L"Có lỗi trong quá trình tải về. Bạn vui lòng thử lại sau!",
+     L"Errors occur when downloading. Please try again latter!"},
+    {2,
+     L"Đã hoàn thành tải bộ cài đặt về. Đang chuẩn bị cài đặt",
+     L"Download completed. Preparing for installation"},
+    {3,
+     L"Có lỗi trong quá trình khởi tạo ứng dụng. Bạn vui lòng thử lại sau!",
+     L"Errors occur when initializing application. Please try again latter!"},
+    {4,
+     L"Có lỗi trong quá trình tải trực tiếp bộ cài đặt. Chuyển sang tải qua proxy mặc định",
+     L"Errors occur when directly downloading installer. Switching to downloading via default proxy"},
+    {5,
+     L"Có lỗi trong quá trình tải qua proxy mặc định. Chuyển sang tải qua cấu hình IE proxy",
+     L"Errors occur when downloading via default proxy. Switching to downloading via IE proxy configuration"},
+    {6, kAdminVi, kAdminEn},
+    {7,
+     L"Bạn có muốn dừng quá trình cài đặt Zuno không?",
+     L"Are you sure you want to stop Zuno installation?"},
+    {8,
+     L"Tải qua proxy mặc định:  ",
+     L"Download via default proxy: "},
+    {9,
+     L"Tải qua cấu hình IE proxy: ",
+     L"Download via IE proxy configuration: "},
+    {10,
+     L"Đang khởi tạo tài nguyên",
+     L"Initializing resource"},
+    {11,
+     L"Đang khởi tạo kết nối",
+     L"Initializing connection"},
+    {12,
+     L"Đang kiểm tra kết nối mạng",
+     L"Checking Internet connection"},
+    {13,
+     L"Đang phân tích liên kết",
+     L"Analyzing connection"},
+    {14,
+     L"Đang kết nối tới server",
+     L"Connecting to server"},
+    {15,
+     L"Đang khởi tạo yêu cầu tới server",
+     L"Initializing request to sever"},
+    {16,
+     L"Đang gửi yêu cầu tới server",
+     L"Sending request to server"},
+    {17,
+     L"Đang tải bộ cài đặt",
+     L"Downloading installer"},
+    {18,
+     L"Không đủ bộ nhớ để nhận dữ liệu",
+     L"Not enough space for the download"},
+    {19,
+     L"Có lỗi trong quá trình tải về, trình cài đặt đang cố gắng tải tiếp",
+     L"Errors occur when downloading, the installer is trying to resume the download"},
+    {20,
+     L"Máy tính của bạn đã được cài sẵn Zuno. Bạn cần gỡ bỏ phiên bản Zuno đang có trên máy tính trước khi cài đặt phiên bản Zuno Family Guard!",
+     L"Zuno has already been installed on your computer.\nTo install the Zuno Family Guard version, you should uninstall the current version."},
+    {21,
+     L"Máy tính của bạn đã được cài sẵn Zuno. Bạn cần gỡ bỏ phiên bản Zuno đang có trên máy tính trước khi cài đặt phiên bản Zuno Prime Guard!",
+     L"Zuno has already been installed on your computer.\nTo install the Zuno Prime Guard version, you should uninstall the current version."},
+    {22,
+     L"Máy tính của bạn đã được cài sẵn %s.\nĐể có thể cài đặt phiên bản mới, bạn cần phải gỡ bỏ phiên bản hiện thời.",
+     L"%s has already been installed on your computer.\nTo install the new version, you should uninstall the current version."},
+    {23, kAdminVi, kAdminEn},  // the same pair as message 6
+    {24,
+     L"Máy tính của bạn đã được cài sẵn %s,\nđể kích hoạt bạn có thể bấm vào biểu tượng hình cái khiên màu cam ở bên dưới.",
+     L"%s has already been installed on your computer.\nClick on the shield symbol with a red cross inside at the bottom right of the screen to start."},
+    {25,
+     L"Máy tính của bạn đã được cài sẵn Zuno. Bạn cần gỡ bỏ phiên bản Zuno đang có trên máy tính trước khi cài đặt phiên bản Zuno Office Guard!",
+     L"Zuno has already been installed on your computer.\nTo install the Zuno Office Guard version, you should uninstall the current version."},
+};
+
+static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);
+
+}  // namespace
+
+WideString GetMessageText(int32_t index) {
+  const int32_t language = UiLanguage.load(std::memory_order_relaxed);
+  for (const CatalogueEntry& entry : kCatalogue) {
+    if (entry.number != index) continue;
+    if (language == kLanguageVietnamese) return WideString::Copy(entry.vietnamese);
+    if (language == kLanguageEnglish) return WideString::Copy(entry.english);
+    break;
+  }
+  return WideString();
+}
+
+bool ReadUiLanguage(int32_t* value) {
+  if (value == nullptr) return false;
+
+  // Created when missing; the 32-bit program sees the 32-bit view of HKLM\SOFTWARE.
+  win::UniqueRegKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zuno", 0, nullptr, 0, KEY_QUERY_VALUE,
+                      nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExW(key.get(), L"fGiaodien", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  if (type != REG_DWORD || size != sizeof(DWORD)) return false;
+
+  DWORD stored = 0;
+  size = sizeof(stored);
+  if (RegQueryValueExW(key.get(), L"fGiaodien", nullptr, nullptr, reinterpret_cast<BYTE*>(&stored),
+                       &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  // Only the two languages the catalogue holds are taken over. Any other number would
+  // select no text at all and leave every box and status line blank.
+  const int32_t language = static_cast<int32_t>(stored);
+  if (language != kLanguageVietnamese && language != kLanguageEnglish) return false;
+  *value = language;
+  return true;
+}

@@ -1,0 +1,26 @@
+#include "app/zuno_online_setup_app.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/zuno_online_setup_dlg.h"
+#include "win/unique_handle.h"
+
+bool CZunoOnlineSetupApp::InitInstance() {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
+                   ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_HOTKEY_CLASS | ICC_ANIMATE_CLASS;
+  ::InitCommonControlsEx(&controls);
+
+  // Never owned nor waited on. A name that exists but cannot be opened gives no handle and
+  // counts as no other copy.
+  win::UniqueKernelHandle guard(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) return false;
+
+  CZunoOnlineSetupDlg dialog(nullptr);
+  SetMainWindow(&dialog);
+  dialog.DoModal();
+  SetMainWindow(nullptr);
+  return false;
+}

@@ -1,0 +1,49 @@
+# The installer and its tests, cross-compiled for 32-bit Windows and run under Wine.
+enable_language(RC)
+
+set(ZUNO_WINE_STATE ${CMAKE_BINARY_DIR}/wine)
+set(ZUNO_WINE_ENV ${CMAKE_SOURCE_DIR}/tests/harness/wine-env.sh)
+# Every Windows program the tests start goes through the build tree's own Wine environment.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${ZUNO_WINE_ENV};${ZUNO_WINE_STATE};run")
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_compile_options(-Wall -Wextra)
+# Everything self-contained: no mingw runtime DLL beside the programs.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+# The product's code, linked by the exe and by the tests.
+add_library(zuno_core STATIC
+  app/messages.cpp
+  app/zuno_online_setup_app.cpp
+  app/zuno_online_setup_dlg.cpp
+  win/application.cpp
+  win/dialog.cpp
+  win/wide_string.cpp
+  workflow/startup_checks.cpp
+)
+target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 advapi32 user32 gdi32 kernel32)
+
+add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
+target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
+target_link_options(ZunoOnlineSetup PRIVATE -municode -Wl,--gc-sections)
+target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
+set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest")
+target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
+
+# The Windows path under which Wine's Z: drive shows a file of this machine.
+function(zuno_wine_path out unix_path)
+  string(REPLACE "/" "\\" windows_path "${unix_path}")
+  set(${out} "Z:${windows_path}" PARENT_SCOPE)
+endfunction()
+zuno_wine_path(ZUNO_SETUP_EXE_WIN "${CMAKE_BINARY_DIR}/ZunoOnlineSetup.exe")
+
+# The Wine environment comes up before the first test and goes down after the last.
+add_test(NAME wine.up COMMAND ${ZUNO_WINE_ENV} ${ZUNO_WINE_STATE} up)
+add_test(NAME wine.down COMMAND ${ZUNO_WINE_ENV} ${ZUNO_WINE_STATE} down)
+set_tests_properties(wine.up PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(wine.down PROPERTIES FIXTURES_CLEANUP wine)
+
+add_subdirectory(tests)

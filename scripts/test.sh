@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds both presets and runs every test: the Windows build under Wine, then the native build.
+# On a fresh Debian machine (as root) it first installs what it lacks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/ensure-deps.sh
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset host >/dev/null
+cmake --build --preset host
+
+status=0
+ctest --preset windows || status=1
+ctest --preset host || status=1
+exit $status

@@ -1,0 +1,83 @@
+#include "win/application.h"
+
+#include <cwchar>
+
+#include "win/window.h"
+
+namespace win {
+namespace {
+
+Application* g_application = nullptr;
+std::atomic<MessageBoxFunction> g_message_box{nullptr};
+
+int PlatformMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  return ::MessageBoxW(owner, text, caption, type);
+}
+
+UINT WithDefaultIcon(UINT type) noexcept {
+  if ((type & MB_ICONMASK) != 0) return type;
+  switch (type & MB_TYPEMASK) {
+    case MB_OK:
+    case MB_OKCANCEL:
+      return type | MB_ICONEXCLAMATION;
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+      return type | MB_ICONQUESTION;
+    default:
+      return type;
+  }
+}
+
+}  // namespace
+
+Application::Application() noexcept { g_application = this; }
+
+Application::~Application() {
+  if (g_application == this) g_application = nullptr;
+}
+
+Application* Application::Current() noexcept { return g_application; }
+
+int Application::Run(HINSTANCE instance) noexcept {
+  instance_ = instance;
+  LoadTitle();
+  InitInstance();
+  // Whatever InitInstance answers, there is no message loop of our own to enter.
+  return 0;
+}
+
+void Application::LoadTitle() noexcept {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p; ++p) {
+    if (*p == L'\\' || *p == L'/') name = p + 1;
+  }
+  wcsncpy(title_, name, MAX_PATH - 1);
+  if (wchar_t* dot = wcsrchr(title_, L'.')) *dot = L'\0';
+}
+
+int AppMessageBox(const wchar_t* text, UINT type) noexcept {
+  HWND owner = nullptr;
+  const Application* app = Application::Current();
+  if (app != nullptr) {
+    if (const Window* main = app->MainWindow()) {
+      HWND main_hwnd = main->hwnd();
+      if (main_hwnd != nullptr &&
+          ::GetWindowThreadProcessId(main_hwnd, nullptr) == ::GetCurrentThreadId()) {
+        owner = ::GetLastActivePopup(main_hwnd);
+      }
+    }
+  }
+  const wchar_t* caption = app != nullptr ? app->Title() : L"";
+  MessageBoxFunction show = g_message_box.load();
+  if (show == nullptr) show = PlatformMessageBox;
+  return show(owner, text, caption, WithDefaultIcon(type));
+}
+
+MessageBoxFunction SetMessageBoxForTesting(MessageBoxFunction function) noexcept {
+  return g_message_box.exchange(function);
+}
+
+}  // namespace win

@@ -1,0 +1,63 @@
+// The application object: one per process, created before the entry point runs. It owns
+// the start-up order, the main-window reference and the application's standard message box.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace win {
+
+class Window;
+
+class Application {
+ public:
+  Application() noexcept;
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+  virtual ~Application();
+
+  // The one application object of the process, or null before it exists.
+  [[nodiscard]] static Application* Current() noexcept;
+
+  // Runs InitInstance; a false result means there is nothing more to run.
+  // Returns the process exit code.
+  int Run(HINSTANCE instance) noexcept;
+
+  // The title: the program file's name without its extension, e.g. "ZunoOnlineSetup".
+  [[nodiscard]] const wchar_t* Title() const noexcept { return title_; }
+
+  // The window through which other threads find the dialog and its controls.
+  [[nodiscard]] Window* MainWindow() const noexcept { return main_window_.load(); }
+  void SetMainWindow(Window* window) noexcept { main_window_.store(window); }
+
+  [[nodiscard]] HINSTANCE Instance() const noexcept { return instance_; }
+
+ protected:
+  // Called once on the main thread at start-up.
+  virtual bool InitInstance() = 0;
+
+ private:
+  void LoadTitle() noexcept;
+
+  HINSTANCE instance_ = nullptr;
+  std::atomic<Window*> main_window_{nullptr};
+  wchar_t title_[MAX_PATH] = {};
+};
+
+// The box the platform shows: same contract as MessageBoxW.
+using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_t* caption,
+                                   UINT type);
+
+// The application's standard message box. The caption is the application title. On the
+// main window's thread the box is owned by the main window's last active pop-up; on any
+// other thread it has no owner. When `type` names no icon, OK and OK/Cancel boxes get the
+// exclamation icon and Yes/No and Yes/No/Cancel boxes the question icon.
+// Returns the button pressed.
+int AppMessageBox(const wchar_t* text, UINT type) noexcept;
+
+// Replaces the platform's box, for tests that answer the question themselves. Null restores
+// MessageBoxW. Returns the previous function.
+MessageBoxFunction SetMessageBoxForTesting(MessageBoxFunction function) noexcept;
+
+}  // namespace win

@@ -1,0 +1,58 @@
+#include "win/dialog.h"
+
+#include "win/application.h"
+
+namespace win {
+
+INT_PTR Dialog::DoModal() noexcept {
+  const Application* app = Application::Current();
+  HINSTANCE instance = app != nullptr ? app->Instance() : ::GetModuleHandleW(nullptr);
+  return ::DialogBoxParamW(instance, MAKEINTRESOURCEW(template_id_), parent_, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+void Dialog::EndDialog(INT_PTR result) noexcept { ::EndDialog(hwnd(), result); }
+
+BOOL Dialog::OnInitDialog() noexcept {
+  DoDataExchange();
+  return TRUE;
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<Dialog*>(lparam);
+    ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
+    self->set_hwnd(hwnd);
+    return self->OnInitDialog();
+  }
+  // Messages before WM_INITDIALOG (WM_SETFONT and the like) find no object yet.
+  auto* self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (self == nullptr) return FALSE;
+
+  INT_PTR result = FALSE;
+  if (self->ProcessMessage(message, wparam, lparam, &result)) return result;
+
+  switch (message) {
+    case WM_COMMAND:
+      if (HIWORD(wparam) == BN_CLICKED || lparam == 0) {
+        if (LOWORD(wparam) == IDOK) {
+          self->OnOK();
+          return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+          self->OnCancel();
+          return TRUE;
+        }
+      }
+      break;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+      self->set_hwnd(nullptr);
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace win
