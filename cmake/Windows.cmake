@@ -16,6 +16,10 @@ add_library(zuno_core STATIC
   app/messages.cpp
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
+  package/md5.cpp
+  package/package_codec.cpp
+  package/package_file.cpp
+  package/trace.cpp
   win/application.cpp
   win/dialog.cpp
   win/wide_string.cpp
@@ -32,6 +36,10 @@ target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
+
+# The package tool, as a Windows program too.
+add_executable(zuno-pack tools/zuno_pack.cpp package/md5.cpp package/package_codec.cpp)
+target_include_directories(zuno-pack PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The Windows path under which Wine's Z: drive shows a file of this machine.
 function(zuno_wine_path out unix_path)

@@ -90,11 +90,23 @@ up() {
   # Keep one wineserver alive across the run: each start otherwise costs a cold server.
   # It answers non-zero when one already runs for this prefix.
   wineserver -p60 </dev/null >/dev/null 2>&1 || true
+  start_desktop
   flock -u 9
+}
+
+# The virtual desktop lives as long as the wineserver. Started here, with its output going
+# nowhere: started by a test's first window instead, it would hold that test's output pipe
+# open, and CTest would wait for it.
+start_desktop() {
+  local pid_file="$state/desktop.pid"
+  if [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null; then return; fi
+  wine explorer /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &
+  echo $! >"$pid_file"
 }
 
 down() {
   wineserver -k 2>/dev/null || true
+  rm -f "$state/desktop.pid"
   if [ -f "$display_file" ]; then
     read -r _ pid <"$display_file" || true
     [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null || true
