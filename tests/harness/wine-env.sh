@@ -90,13 +90,15 @@ up() {
   # Keep one wineserver alive across the run: each start otherwise costs a cold server.
   # It answers non-zero when one already runs for this prefix.
   wineserver -p60 </dev/null >/dev/null 2>&1 || true
+  # The first program of a wineserver's life starts the system processes (services.exe,
+  # winedevice.exe, ...), which live as long as the server and inherit that program's output.
+  # Started here with output going nowhere, they never hold a test's output pipe open.
+  wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
   start_desktop
   flock -u 9
 }
 
-# The virtual desktop lives as long as the wineserver. Started here, with its output going
-# nowhere: started by a test's first window instead, it would hold that test's output pipe
-# open, and CTest would wait for it.
+# The virtual desktop lives as long as the wineserver: started here for the same reason.
 start_desktop() {
   local pid_file="$state/desktop.pid"
   if [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null; then return; fi
