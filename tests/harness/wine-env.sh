@@ -89,11 +89,12 @@ up() {
   make_prefix
   # Keep one wineserver alive across the run: each start otherwise costs a cold server.
   # It answers non-zero when one already runs for this prefix.
-  wineserver -p60 </dev/null >/dev/null 2>&1 || true
-  # The first program of a wineserver's life starts the system processes (services.exe,
-  # winedevice.exe, ...), which live as long as the server and inherit that program's output.
-  # Started here with output going nowhere, they never hold a test's output pipe open.
-  wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+  if wineserver -p60 </dev/null >/dev/null 2>&1; then
+    # The first program of a wineserver's life starts the system processes (services.exe,
+    # winedevice.exe, ...), which live as long as the server and inherit that program's
+    # output. Started here with output going nowhere, they never hold a test's pipe open.
+    wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+  fi
   start_desktop
   flock -u 9
 }
