@@ -16,6 +16,9 @@ add_library(zuno_core STATIC
   app/messages.cpp
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
+  existing/previous_version.cpp
+  existing/product_detection.cpp
+  existing/registry_version.cpp
   package/md5.cpp
   package/package_codec.cpp
   package/package_file.cpp
@@ -27,7 +30,7 @@ add_library(zuno_core STATIC
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 advapi32 user32 gdi32 kernel32)
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version advapi32 user32 gdi32 kernel32)
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
 target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
@@ -55,3 +58,8 @@ set_tests_properties(wine.up PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine.down PROPERTIES FIXTURES_CLEANUP wine)
 
 add_subdirectory(tests)
+
+# Benchmarks (run by bench/*.sh, never by the tests).
+add_executable(decode_bench bench/decode_bench.cpp)
+target_link_libraries(decode_bench PRIVATE zuno_core)
+target_link_options(decode_bench PRIVATE -municode)

@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   nginx-light tinyproxy
   fonts-wine fonts-dejavu-core
-  iproute2 util-linux procps curl python3
+  iproute2 util-linux procps curl python3 bc
 )
 
 missing=()

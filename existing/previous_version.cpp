@@ -1,0 +1,67 @@
+#include "existing/previous_version.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "app/messages.h"
+#include "existing/product_detection.h"
+#include "existing/registry_version.h"
+#include "win/application.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+void StartUninstaller(const WideString& program, const wchar_t* parameters,
+                      const WideString& directory) {
+  // Not waited for, and its result is not looked at: the installer ends either way, and
+  // the restart entry brings it back at the next logon.
+  ::ShellExecuteW(nullptr, L"open", program.c_str(), parameters, directory.c_str(), SW_SHOWNORMAL);
+}
+
+}  // namespace
+
+int OfferPreviousVersionRemoval() {
+  InstalledProductInfo info;
+  if (!IsInstalledProductPresent(&info)) return 0;
+  WideString name = ReadInstalledProductName();
+  WideString directory = FindInstalledProductDir(&info);
+  if (directory.empty()) return 0;
+
+  if (info.showStartHint) {
+    WideString text = WideString::Format(GetMessageText(24).c_str(), name.empty() ? L"Zuno" : name.c_str());
+    win::AppMessageBox(text.c_str(), MB_OK);
+    return 1;
+  }
+
+  WideString text = WideString::Format(GetMessageText(22).c_str(),
+                                       name.empty() ? L"Zuno Antivirus Software" : name.c_str());
+  if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return 1;
+
+  wchar_t own_path[1024];
+  const DWORD length = ::GetModuleFileNameW(nullptr, own_path, 1024);
+  // A path cut at 1024 characters would register a file that does not exist: write none.
+  if (length != 0 && length < 1024) RegisterRunOnceRestart(own_path);
+
+  WideString uninstaller = CombinePath(directory.c_str(), L"ZunoUnst.exe");
+  if (!uninstaller.empty() && ::PathFileExistsW(uninstaller.c_str())) {
+    StartUninstaller(uninstaller, L"/Silent", directory);
+  } else {
+    StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
+  }
+  return 1;
+}
+
+bool RegisterRunOnceRestart(const wchar_t* path) {
+  if (path == nullptr) return false;
+  win::UniqueRegKey key;
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD bytes = static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                          bytes) == ERROR_SUCCESS;
+}

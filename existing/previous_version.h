@@ -1,0 +1,15 @@
+// The offer to remove an installed product before the new one is installed.
+#pragma once
+
+constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+constexpr wchar_t kRunOnceValue[] = L"ZunoSetup";
+
+// When an installed product is confirmed: tells the user (message 22), and on OK registers
+// this installer to run once at the next logon and starts the product's own uninstaller
+// without waiting. Answers 1 when a message was shown, whatever the answer; 0 when no
+// installed product was confirmed.
+int OfferPreviousVersionRemoval();
+
+// Writes HKLM RunOnce "ZunoSetup" = `path` (REG_SZ, in the program's own registry view).
+// True when the value was written.
+bool RegisterRunOnceRestart(const wchar_t* path);

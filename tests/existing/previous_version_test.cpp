@@ -1,0 +1,265 @@
+#include "existing/previous_version.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "app/messages.h"
+#include "tests/existing/installed_product.h"
+#include "win/application.h"
+
+namespace {
+
+struct BoxCall {
+  int count = 0;
+  std::wstring text;
+  std::wstring caption;
+  UINT type = 0;
+};
+BoxCall g_box;
+int g_answer = IDCANCEL;
+
+int AnsweringBox(HWND, const wchar_t* text, const wchar_t* caption, UINT type) {
+  ++g_box.count;
+  g_box.text = text;
+  g_box.caption = caption;
+  g_box.type = type;
+  return g_answer;
+}
+
+class TestApplication : public win::Application {
+ protected:
+  bool InitInstance() override { return false; }
+};
+
+std::wstring OwnPath() {
+  wchar_t path[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+// What a stand-in uninstaller recorded: its command line and working directory.
+struct Record {
+  std::wstring command_line;
+  std::wstring directory;
+};
+
+bool WaitForRecord(const std::wstring& program, Record* record, DWORD timeout_ms = 15000) {
+  const std::wstring log = program + L".log";
+  for (DWORD waited = 0; waited <= timeout_ms; waited += 50) {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(log);
+    if (!bytes.empty()) {
+      std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+      const size_t first = text.find(L'\n');
+      record->command_line = text.substr(0, first);
+      record->directory = text.substr(first + 1, text.find(L'\n', first + 1) - first - 1);
+      return true;
+    }
+    ::Sleep(50);
+  }
+  return false;
+}
+
+class RemovalOffer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_.Run(::GetModuleHandleW(nullptr));
+    previous_box_ = win::SetMessageBoxForTesting(AnsweringBox);
+    g_box = {};
+    run_once_.Delete(kRunOnceValue);
+    UiLanguage.store(kLanguageEnglish);
+  }
+  void TearDown() override {
+    win::SetMessageBoxForTesting(previous_box_);
+    run_once_.Delete(kRunOnceValue);
+    UiLanguage.store(kLanguageVietnamese);
+  }
+
+  // RunOnce itself is never removed: only our value in it.
+  struct RunOnceValue {
+    void Delete(const wchar_t* name) const {
+      HKEY key;
+      if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        ::RegDeleteValueW(key, name);
+        ::RegCloseKey(key);
+      }
+    }
+    bool Read(std::wstring* text) const {
+      wchar_t data[1024] = {};
+      DWORD bytes = sizeof(data) - sizeof(wchar_t);
+      DWORD type = 0;
+      return ::RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_ANY, &type, data,
+                            &bytes) == ERROR_SUCCESS &&
+             type == REG_SZ && (*text = data, true);
+    }
+  } run_once_;
+
+  TestApplication app_;
+  win::MessageBoxFunction previous_box_ = nullptr;
+  test::InstalledProduct product_;
+};
+
+TEST_F(RemovalOffer, NothingInstalledShowsNothing) {
+  EXPECT_EQ(0, OfferPreviousVersionRemoval());
+  EXPECT_EQ(0, g_box.count);
+}
+
+TEST_F(RemovalOffer, AProgramWithoutVersionDataShowsNothing) {
+  product_.InstallComplete();
+  product_.PutProgram(L"Zuno.exe", L"fixture_no_version.exe");
+  EXPECT_EQ(0, OfferPreviousVersionRemoval());
+  EXPECT_EQ(0, g_box.count);
+}
+
+TEST_F(RemovalOffer, TheMessageNamesTheProductOrTheFallbackInEitherLanguage) {
+  product_.InstallComplete();
+  struct Case {
+    int32_t language;
+    const wchar_t* registered;
+    std::wstring starts_with;
+  };
+  const Case cases[] = {
+      {kLanguageEnglish, L"Zuno Prime Guard", L"Zuno Prime Guard has already been installed on your computer.\nTo install"},
+      {kLanguageEnglish, nullptr, L"Zuno Antivirus Software has already been installed"},
+      {kLanguageEnglish, L"", L"Zuno Antivirus Software has already been installed"},
+      {kLanguageVietnamese, L"Zuno Prime Guard",
+       L"M\xE1y t\xEDnh c\x1EE7" L"a b\x1EA1n \x111\xE3 \x111\x1B0\x1EE3" L"c c\xE0i s\x1EB5n Zuno Prime Guard.\n"},
+      {kLanguageVietnamese, nullptr,
+       L"M\xE1y t\xEDnh c\x1EE7" L"a b\x1EA1n \x111\xE3 \x111\x1B0\x1EE3" L"c c\xE0i s\x1EB5n Zuno Antivirus Software.\n"},
+  };
+  g_answer = IDCANCEL;
+  for (const Case& c : cases) {
+    UiLanguage.store(c.language);
+    if (c.registered) {
+      product_.RegisterName(c.registered);
+    } else {
+      product_.key().Delete(L"ProductName");
+    }
+    g_box = {};
+    EXPECT_EQ(1, OfferPreviousVersionRemoval());
+    ASSERT_EQ(1, g_box.count);
+    EXPECT_EQ(0u, g_box.text.find(c.starts_with)) << g_box.text;
+    EXPECT_EQ(static_cast<UINT>(MB_OKCANCEL | MB_ICONEXCLAMATION), g_box.type);
+    EXPECT_EQ(app_.Title(), g_box.caption);
+  }
+}
+
+TEST_F(RemovalOffer, CancelWritesAndStartsNothing) {
+  product_.InstallComplete();
+  ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoUnst.exe").c_str(), FALSE);
+  g_answer = IDCANCEL;
+  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  std::wstring value;
+  EXPECT_FALSE(run_once_.Read(&value));
+  Record record;
+  EXPECT_FALSE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record, 1500));
+}
+
+TEST_F(RemovalOffer, OkRegistersTheRestartAndRunsOnlyZunoUnstWithSlashSilent) {
+  product_.InstallComplete();
+  for (const wchar_t* name : {L"ZunoUnst.exe", L"ZunoFamilyUnst.exe"}) {
+    ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(name).c_str(), FALSE);
+  }
+  g_answer = IDOK;
+  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+
+  std::wstring value;
+  ASSERT_TRUE(run_once_.Read(&value));
+  EXPECT_EQ(OwnPath(), value);  // the full path, no quotes, no arguments
+
+  Record record;
+  ASSERT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
+  EXPECT_NE(std::wstring::npos, record.command_line.find(L"ZunoUnst.exe"));
+  EXPECT_EQ(L" /Silent", record.command_line.substr(record.command_line.size() - 8));
+  EXPECT_EQ(0, _wcsicmp(product_.dir().c_str(), record.directory.c_str()));
+  EXPECT_FALSE(WaitForRecord(product_.Path(L"ZunoFamilyUnst.exe"), &record, 1000));
+}
+
+TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInstallDir) {
+  product_.InstallComplete();
+  ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoFamilyUnst.exe").c_str(), FALSE);
+  g_answer = IDOK;
+  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  Record record;
+  ASSERT_TRUE(WaitForRecord(product_.Path(L"ZunoFamilyUnst.exe"), &record));
+  EXPECT_EQ(L" Silent", record.command_line.substr(record.command_line.size() - 7));
+  EXPECT_EQ(std::wstring::npos, record.command_line.find(L"/Silent"));
+  EXPECT_EQ(0, _wcsicmp(product_.dir().c_str(), record.directory.c_str()));
+}
+
+TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
+  product_.InstallComplete();
+  ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\earlier\\setup.exe"));
+  g_answer = IDOK;
+  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  std::wstring value;
+  ASSERT_TRUE(run_once_.Read(&value));
+  EXPECT_EQ(OwnPath(), value);
+}
+
+TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
+  ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\Users\\ch\x1EEF\\ZunoOnlineSetup.exe"));
+  std::wstring value;
+  ASSERT_TRUE(run_once_.Read(&value));
+  EXPECT_EQ(L"C:\\Users\\ch\x1EEF\\ZunoOnlineSetup.exe", value);
+  EXPECT_FALSE(RegisterRunOnceRestart(nullptr));
+}
+
+// ---- The real box, answered by a driver thread --------------------------------------------
+
+struct BoxSearch {
+  const wchar_t* caption;
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hwnd, &pid);
+  wchar_t class_name[16] = {};
+  wchar_t caption[MAX_PATH] = {};
+  ::GetClassNameW(hwnd, class_name, 16);
+  ::GetWindowTextW(hwnd, caption, MAX_PATH);
+  if (pid == ::GetCurrentProcessId() && wcscmp(class_name, L"#32770") == 0 &&
+      wcscmp(caption, search->caption) == 0 && ::IsWindowVisible(hwnd)) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Finds the box by its caption and presses `button` in it; reads the box's text first.
+void PressWhenShown(const wchar_t* caption, int button, std::wstring* text, std::atomic<bool>* pressed) {
+  for (int i = 0; i < 400 && !*pressed; ++i) {
+    BoxSearch search = {caption, nullptr};
+    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      wchar_t buffer[1024] = {};
+      ::GetDlgItemTextW(search.found, 0xFFFF, buffer, 1024);  // the static text of a message box
+      *text = buffer;
+      ::PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+      *pressed = true;
+      return;
+    }
+    ::Sleep(50);
+  }
+}
+
+TEST_F(RemovalOffer, TheRealBoxAnsweredCancel) {
+  win::SetMessageBoxForTesting(nullptr);
+  product_.InstallComplete();
+  product_.RegisterName(L"Zuno Prime Guard");
+  std::wstring shown;
+  std::atomic<bool> pressed{false};
+  std::thread driver(PressWhenShown, app_.Title(), IDCANCEL, &shown, &pressed);
+  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  driver.join();
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(0u, shown.find(L"Zuno Prime Guard has already been installed")) << shown;
+  std::wstring value;
+  EXPECT_FALSE(run_once_.Read(&value));
+}
+
+}  // namespace
