@@ -58,27 +58,51 @@ void BuildScrambleMaps(uint32_t key, ByteMaps* maps) noexcept {
   }
 }
 
-// Positions are counted from `start`, the payload offset of buffer[0].
-void ApplyMaps(const ByteMaps& maps, uint32_t start, uint8_t* buffer, size_t length) noexcept {
-  size_t i = 0;
-  for (; i < length && ((start + i) & 15) != 0; ++i) buffer[i] = maps.map[(start + i) & 15][buffer[i]];
-  for (; i + 16 <= length; i += 16) {
-    uint8_t* p = buffer + i;
-    for (int j = 0; j < 16; ++j) p[j] = maps.map[j][p[j]];
+// The unscramble of whole 16-byte periods, four bytes at a time. Xor and Not are one XOR
+// with a mask; Add is a byte-wise addition done within the word; the four RotateLeft
+// positions (2, 5, 12, 15) are looked up in a table each. About three times the speed of
+// one lookup per byte, which matters beside the digest on the decoder's one pass.
+class FastUnscramble {
+ public:
+  explicit FastUnscramble(uint32_t key) noexcept {
+    BuildUnscrambleMaps(key, &maps_);
+    for (int w = 0; w < 4; ++w) xor_mask_[w] = add_mask_[w] = 0;
+    int rotations = 0;
+    for (uint32_t p = 0; p < 16; ++p) {
+      const uint32_t k = KeyByte(key, p);
+      const int shift = 8 * (p & 3);
+      switch (OperationAt(p)) {
+        case Op::Add: add_mask_[p >> 2] |= k << shift; break;
+        case Op::Xor: xor_mask_[p >> 2] |= k << shift; break;
+        case Op::Not: xor_mask_[p >> 2] |= 0xFFu << shift; break;
+        case Op::RotateLeft: rotate_at_[rotations++] = p; break;
+      }
+    }
   }
-  for (; i < length; ++i) buffer[i] = maps.map[(start + i) & 15][buffer[i]];
-}
 
-void Transform(uint32_t length, uint32_t key, uint8_t* buffer, bool scramble) noexcept {
-  if (buffer == nullptr || length == 0) return;
-  ByteMaps maps;
-  if (scramble) {
-    BuildScrambleMaps(key, &maps);
-  } else {
-    BuildUnscrambleMaps(key, &maps);
+  // Positions counted from buffer[0], which must start a period.
+  void Apply(uint8_t* buffer, size_t length) const noexcept {
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+      uint8_t* p = buffer + i;
+      for (int w = 0; w < 4; ++w) {
+        uint32_t word;
+        std::memcpy(&word, p + 4 * w, 4);
+        word ^= xor_mask_[w];
+        word = ((word & 0x7F7F7F7F) + (add_mask_[w] & 0x7F7F7F7F)) ^ ((word ^ add_mask_[w]) & 0x80808080);
+        std::memcpy(p + 4 * w, &word, 4);
+      }
+      for (uint32_t r : rotate_at_) p[r] = maps_.map[r][p[r]];
+    }
+    for (; i < length; ++i) buffer[i] = maps_.map[i & 15][buffer[i]];
   }
-  ApplyMaps(maps, 0, buffer, length);
-}
+
+ private:
+  ByteMaps maps_;
+  uint32_t xor_mask_[4];
+  uint32_t add_mask_[4];
+  uint32_t rotate_at_[4];
+};
 
 uint32_t Load32(const uint8_t* p) noexcept {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -92,11 +116,15 @@ void Store32(uint8_t* p, uint32_t v) noexcept {
 }  // namespace
 
 void UnscramblePayload(uint32_t length, uint32_t key, uint8_t* buffer) noexcept {
-  Transform(length, key, buffer, false);
+  if (buffer == nullptr || length == 0) return;
+  FastUnscramble(key).Apply(buffer, length);
 }
 
 void ScramblePayload(uint32_t length, uint32_t key, uint8_t* buffer) noexcept {
-  Transform(length, key, buffer, true);
+  if (buffer == nullptr || length == 0) return;
+  ByteMaps maps;
+  BuildScrambleMaps(key, &maps);
+  for (uint32_t i = 0; i < length; ++i) buffer[i] = maps.map[i & 15][buffer[i]];
 }
 
 PackageStatus UnpackPackageBuffer(size_t length, uint8_t* buffer) noexcept {
@@ -107,14 +135,13 @@ PackageStatus UnpackPackageBuffer(size_t length, uint8_t* buffer) noexcept {
 
   // Unscramble and digest piece by piece, so that each piece is hashed while it is still in
   // the cache. The digest is that of the whole payload, as one update would give.
-  ByteMaps maps;
-  BuildUnscrambleMaps(Load32(buffer + 4), &maps);
+  const FastUnscramble fast(Load32(buffer + 4));
   Md5 md5;
   uint8_t* payload = buffer + kPackageHeaderSize;
-  constexpr size_t kPiece = 16384;
+  constexpr size_t kPiece = 16384;  // a multiple of 16: every piece starts the pattern afresh
   for (size_t done = 0; done < n; done += kPiece) {
     const size_t piece = n - done < kPiece ? n - done : kPiece;
-    ApplyMaps(maps, static_cast<uint32_t>(done), payload + done, piece);
+    fast.Apply(payload + done, piece);
     md5.Update(payload + done, piece);
   }
   uint8_t digest[Md5::kDigestSize];

@@ -77,19 +77,25 @@ PackageStatus ReadWhole(const std::string& path, size_t limit, std::vector<uint8
     return kPackageInvalidInput;
   }
   PackageStatus status = kPackageSuccess;
-  uint8_t chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof(chunk), file)) != 0) {
-    if (out->size() + got > limit) {
+  // Sized once from the file's length, then read straight into place.
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    std::rewind(file);
+    if (size > 0 && static_cast<unsigned long>(size) <= limit) out->reserve(static_cast<size_t>(size) + 1);
+  }
+  for (;;) {
+    const size_t used = out->size();
+    if (used > limit) {
       status = kPackageBadSize;
       break;
     }
-    out->insert(out->end(), chunk, chunk + got);
+    const size_t room = out->capacity() > used ? out->capacity() - used : size_t{65536};
+    out->resize(used + room);
+    const size_t got = std::fread(out->data() + used, 1, room, file);
+    out->resize(used + got);
+    if (got < room) break;
   }
-  if (status == kPackageSuccess && std::ferror(file)) {
-    *error = errno ? errno : EIO;
-    status = kPackageReadError;
-  }
+  if (status == kPackageSuccess && out->size() > limit) status = kPackageBadSize;
   std::fclose(file);
   return status;
 }
