@@ -6,6 +6,10 @@ set(ZUNO_WINE_ENV ${CMAKE_SOURCE_DIR}/tests/harness/wine-env.sh)
 # Every Windows program the tests start goes through the build tree's own Wine environment.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${ZUNO_WINE_ENV};${ZUNO_WINE_STATE};run")
 
+# The maker's download server. The default lies under the reserved .example domain, so a
+# build that was not given the real host can never reach a third party.
+set(ZUNO_DOWNLOAD_HOST "download.zuno.example" CACHE STRING "Host name of the package download server")
+
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-Wall -Wextra)
 # Everything self-contained: no mingw runtime DLL beside the programs.
@@ -16,6 +20,9 @@ add_library(zuno_core STATIC
   app/messages.cpp
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
+  download/download_source.cpp
+  download/http_downloader.cpp
+  download/proxy_modes.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp
   existing/registry_version.cpp
@@ -30,7 +37,7 @@ add_library(zuno_core STATIC
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version advapi32 user32 gdi32 kernel32)
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp advapi32 user32 gdi32 kernel32)
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
 target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
@@ -63,3 +70,4 @@ add_subdirectory(tests)
 add_executable(decode_bench bench/decode_bench.cpp)
 target_link_libraries(decode_bench PRIVATE zuno_core)
 target_link_options(decode_bench PRIVATE -municode)
+target_compile_definitions(zuno_core PUBLIC "ZUNO_DOWNLOAD_HOST=L\"${ZUNO_DOWNLOAD_HOST}\"")
