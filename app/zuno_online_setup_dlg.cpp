@@ -1,14 +1,64 @@
 #include "app/zuno_online_setup_dlg.h"
 
+#include <process.h>
+
 #include "app/messages.h"
+#include "app/status_thread.h"
+#include "existing/previous_version.h"
+#include "existing/product_detection.h"
 #include "win/application.h"
 #include "workflow/startup_checks.h"
+#include "workflow/worker_thread.h"
 
-const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[1] = {
+std::atomic<HANDLE> StatusThreadHandle{nullptr};
+std::atomic<HANDLE> WorkerThreadHandle{nullptr};
+
+namespace {
+
+uintptr_t PlatformStartThread(void* security, unsigned stack, unsigned(__stdcall* start)(void*), void* argument,
+                              unsigned flags, unsigned* id) {
+  return _beginthreadex(security, stack, start, argument, flags, id);
+}
+std::atomic<ThreadStarter> g_start_thread{PlatformStartThread};
+
+constexpr wchar_t kTitle[] = L"Zuno Office Installation";
+constexpr DWORD kCloseWaitMs = 200;
+constexpr size_t kCheckCapacity = 1024;
+
+}  // namespace
+
+void SetThreadStarterForTesting(ThreadStarter starter) {
+  g_start_thread.store(starter ? starter : PlatformStartThread);
+}
+
+const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[6] = {
+    {WM_PAINT, 0, 0, &CZunoOnlineSetupDlg::OnPaint},
+    {WM_QUERYDRAGICON, 0, 0, &CZunoOnlineSetupDlg::OnQueryDragIcon},
+    {WM_COMMAND, BN_CLICKED, IDC_CANCEL_BUTTON, &CZunoOnlineSetupDlg::OnCancelButton},
+    {WM_SYSCOMMAND, 0, 0, &CZunoOnlineSetupDlg::OnSysCommand},
     {WM_ERASEBKGND, 0, 0, &CZunoOnlineSetupDlg::OnEraseBkgnd},
+    // The dialog's own answer for its banner and button; the status line answers itself.
+    {WM_CTLCOLORSTATIC, 0, 0, &CZunoOnlineSetupDlg::OnCtlColorStatic},
 };
 
+CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
+    : DialogImpl(IDD_ZUNOONLINESETUP_DIALOG, parent),
+      m_hIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_hSmallIcon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                   IMAGE_ICON, 16, 16, LR_LOADTRANSPARENT))) {}
+
+void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
+
+BOOL CZunoOnlineSetupDlg::ExitEarly() {
+  OnCancel();
+  return TRUE;
+}
+
 BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
+  wchar_t module_path[kCheckCapacity] = {};
+  wchar_t long_module_path[kCheckCapacity] = {};
+  wchar_t temp_path[kCheckCapacity] = {};
+  wchar_t scratch[kCheckCapacity] = {};
   Dialog::OnInitDialog();
 
   int32_t language = kLanguageVietnamese;
@@ -16,21 +66,120 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   ::SetDlgItemTextW(hwnd(), IDC_STATUS_TEXT, L"");
   ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(0).c_str());
-  ::SetWindowTextW(hwnd(), L"Zuno Office Installation");
+  ::SetWindowTextW(hwnd(), kTitle);
 
   if (!IsAdminGroupMember()) {
     win::AppMessageBox(GetMessageText(23).c_str(), MB_OK | MB_ICONEXCLAMATION);
-    OnCancel();
-    return TRUE;
+    return ExitEarly();
+  }
+  if (GetFirstArgument().empty()) {
+    if (OfferPreviousVersionRemoval() != 0) return ExitEarly();
+    if (IsOlderGenerationInstalled()) {
+      win::AppMessageBox(GetMessageText(25).c_str(), MB_OK | MB_ICONEXCLAMATION);
+      return ExitEarly();
+    }
+  }
+
+  // The program's own path and the temporary directory must resolve; nothing keeps them.
+  bool resolved = false;
+  const DWORD module_length = ::GetModuleFileNameW(nullptr, module_path, kCheckCapacity);
+  if (module_length != 0 && module_length < kCheckCapacity - 1) {
+    wcscpy(scratch, module_path);
+    if (::GetLongPathNameW(scratch, long_module_path, kCheckCapacity - 1) != 0) {
+      const DWORD temp_length = ::GetTempPathW(kCheckCapacity, temp_path);
+      resolved = temp_length != 0 && temp_length < kCheckCapacity - 1 &&
+                 ::GetLongPathNameW(temp_path, scratch, kCheckCapacity - 1) != 0;
+    }
+  }
+  if (!resolved) {
+    win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
+    return ExitEarly();
+  }
+
+  ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+
+  const ThreadStarter start = g_start_thread.load();
+  m_hStatusThread = reinterpret_cast<HANDLE>(start(nullptr, 0, StatusThreadProc, this, 0, nullptr));
+  m_hWorkerThread = reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, this, 0, nullptr));
+  WorkerThreadHandle.store(m_hWorkerThread);
+  StatusThreadHandle.store(m_hStatusThread);
+  // Without either thread the dialog would never move: tell the user and end.
+  if (m_hStatusThread == nullptr || m_hWorkerThread == nullptr) {
+    win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
+    return ExitEarly();
   }
   return TRUE;
 }
 
-INT_PTR CZunoOnlineSetupDlg::OnEraseBkgnd(WPARAM wparam, LPARAM) {
-  HDC dc = reinterpret_cast<HDC>(wparam);
+bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
+  CancelState.store(kCancelAsking);
+  return ::MessageBoxW(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnCancelButton(WPARAM, LPARAM) {
+  if (AskToStop(MB_ICONINFORMATION)) {
+    CancelState.store(kCancelConfirmed);
+    StopThreads();
+  } else {
+    CancelState.store(kCancelRunning);
+  }
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnSysCommand(WPARAM command, LPARAM) {
+  if (command != SC_CLOSE) return FALSE;  // default processing
+  if (AskToStop(MB_ICONQUESTION)) {
+    CancelState.store(kCancelConfirmed);
+    // A worker waiting at its checkpoint sees the stop within this wait.
+    ::Sleep(kCloseWaitMs);
+    StopThreads();
+  } else {
+    CancelState.store(kCancelRunning);
+  }
+  return TRUE;
+}
+
+void CZunoOnlineSetupDlg::StopThreads() {
+  // The handles stay open until the process ends (a closed handle could be reused under a
+  // thread that still holds its old value); the threads end with the process.
+  EndDialog(0);
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnPaint(WPARAM, LPARAM) {
+  if (!::IsIconic(hwnd())) return FALSE;  // ordinary dialog painting
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(hwnd(), &paint);
+  ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  const int icon_width = ::GetSystemMetrics(SM_CXICON);
+  const int icon_height = ::GetSystemMetrics(SM_CYICON);
   RECT client;
   ::GetClientRect(hwnd(), &client);
-  ::FillRect(dc, &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  const int x = (client.right - client.left - icon_width + 1) / 2;
+  const int y = (client.bottom - client.top - icon_height + 1) / 2;
+  ::DrawIcon(dc, x, y, m_hIcon);
+  ::EndPaint(hwnd(), &paint);
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnQueryDragIcon(WPARAM, LPARAM) {
+  ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(m_hIcon));
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnEraseBkgnd(WPARAM dc, LPARAM) {
+  RECT client;
+  ::GetClientRect(hwnd(), &client);
+  ::FillRect(reinterpret_cast<HDC>(dc), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
   ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, TRUE);
   return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnCtlColorStatic(WPARAM dc, LPARAM control) {
+  // Reflected first: the status line chooses its own transparent drawing.
+  const LRESULT reflected = ::SendMessageW(reinterpret_cast<HWND>(control), win::kReflectBase + WM_CTLCOLORSTATIC, dc, control);
+  if (reflected != 0) return static_cast<INT_PTR>(reflected);
+  // Everything else on the white dialog is drawn on white.
+  ::SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
+  return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
 }

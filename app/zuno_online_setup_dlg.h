@@ -1,19 +1,49 @@
 // The installer's only window: banner, status line, progress bar and cancel button.
 #pragma once
 
+#include <atomic>
+
+#include "app/transparent_static.h"
 #include "resources/resource.h"
 #include "win/dialog.h"
 
+// The two threads' handles, published once both have started. Kept open until the process
+// ends, so no thread can ever use a closed handle.
+extern std::atomic<HANDLE> StatusThreadHandle;
+extern std::atomic<HANDLE> WorkerThreadHandle;
+
+// How the dialog starts its threads: _beginthreadex's contract. Tests make it fail.
+using ThreadStarter = uintptr_t (*)(void* security, unsigned stack, unsigned(__stdcall* start)(void*),
+                                    void* argument, unsigned flags, unsigned* id);
+void SetThreadStarterForTesting(ThreadStarter starter);
+
 class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
  public:
-  explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept
-      : DialogImpl(IDD_ZUNOONLINESETUP_DIALOG, parent) {}
+  explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept;
 
-  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[1];
+  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[6];
 
  protected:
+  void DoDataExchange() noexcept override;
   BOOL OnInitDialog() noexcept override;
 
  private:
-  INT_PTR OnEraseBkgnd(WPARAM wparam, LPARAM lparam);
+  INT_PTR OnPaint(WPARAM, LPARAM);
+  INT_PTR OnQueryDragIcon(WPARAM, LPARAM);
+  INT_PTR OnCancelButton(WPARAM, LPARAM);
+  INT_PTR OnSysCommand(WPARAM command, LPARAM);
+  INT_PTR OnEraseBkgnd(WPARAM dc, LPARAM);
+  INT_PTR OnCtlColorStatic(WPARAM dc, LPARAM control);
+
+  // Asks message 7; true when the answer was Yes.
+  bool AskToStop(UINT icon);
+  void StopThreads();
+  // Ends the dialog through its standard cancel, after an early exit of the initialisation.
+  BOOL ExitEarly();
+
+  HICON m_hIcon;
+  HICON m_hSmallIcon;
+  CTransparentStatic2 m_status;
+  HANDLE m_hWorkerThread = nullptr;
+  HANDLE m_hStatusThread = nullptr;
 };

@@ -18,6 +18,8 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # The product's code, linked by the exe and by the tests.
 add_library(zuno_core STATIC
   app/messages.cpp
+  app/status_thread.cpp
+  app/transparent_static.cpp
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
   download/download_source.cpp
@@ -32,8 +34,10 @@ add_library(zuno_core STATIC
   package/trace.cpp
   win/application.cpp
   win/dialog.cpp
+  win/subclassed_window.cpp
   win/wide_string.cpp
   workflow/startup_checks.cpp
+  workflow/worker_thread.cpp
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
@@ -44,7 +48,7 @@ target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
 target_link_options(ZunoOnlineSetup PRIVATE -municode -Wl,--gc-sections)
 target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The package tool, as a Windows program too.

@@ -1,4 +1,5 @@
 #include "download/http_downloader.h"
+#include "download/active_downloader.h"
 
 #include <commctrl.h>
 
@@ -8,6 +9,7 @@
 #include "win/wide_string.h"
 
 NamedProxyConfig NamedProxySettings = {};
+std::atomic<HttpDownloader*> ActiveDownloader{nullptr};
 
 namespace {
 

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The main job: builds the installer and runs it under Wine, leaving screenshots behind.
-# On a fresh Debian machine (as root) it first installs what it lacks.
+# The main job: the real installer under Wine, from its first window to the launch of the
+# setup program, against a local download server with a package built by our own tool.
+# On a fresh Debian machine (as root) it first installs what it lacks and builds what it needs.
 #
 #   scripts/main-job.sh [--english] [--out DIR]
+#
+# It prints the trace lines and the status line as they change, and leaves a screenshot of
+# each stage in DIR (default out/main-job).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,27 +18,78 @@ while [ $# -gt 0 ]; do
     --english) language=1 ;;
     --vietnamese) language=0 ;;
     --out) out=$2; shift ;;
+    --inside) shift; break ;;
     *) echo "usage: $0 [--english|--vietnamese] [--out DIR]" >&2; exit 2 ;;
   esac
   shift
 done
 
-scripts/ensure-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target ZunoOnlineSetup
+if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
+  scripts/ensure-deps.sh
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target ZunoOnlineSetup demo_setup driver
+  cmake --preset host >/dev/null
+  cmake --build --preset host --target zuno-pack
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "main-job: needs root for its private network namespace" >&2
+    exit 1
+  fi
+  rm -rf "$out"
+  mkdir -p "$out/www"
+  # The package of the demo setup program, as the download server publishes it.
+  build/host/zuno-pack build build/windows/tests/demo_setup.exe "$out/www/OG3tup2015.exe"
+  cp "$out/www/OG3tup2015.exe" "$out/www/OG3tup2015X64.exe"
+  tests/harness/wine-env.sh build/windows/wine down
+  export ZUNO_MAIN_JOB_INSIDE=1
+  [ -n "${DISPLAY:-}" ] && export ZUNO_DISPLAY="$DISPLAY"
+  exec tests/harness/netns.sh "$0" --out "$out" $([ "$language" = 1 ] && echo --english)
+fi
 
+# Inside the private network: download.zuno.example is 127.0.0.1 here.
 state="$root/build/windows/wine"
+cleanup() {
+  [ -f "$out/nginx.pid" ] && kill "$(cat "$out/nginx.pid")" 2>/dev/null || true
+  tests/harness/wine-env.sh "$state" down
+}
+trap cleanup EXIT
+
+cat >"$out/nginx.conf" <<NGINX
+daemon off;
+worker_processes 1;
+pid $out/nginx.pid.unused;
+error_log $out/nginx-error.log;
+events { worker_connections 64; }
+http {
+  access_log $out/nginx-access.log;
+  client_body_temp_path $out; proxy_temp_path $out; fastcgi_temp_path $out; uwsgi_temp_path $out; scgi_temp_path $out;
+  default_type application/octet-stream;
+  server { listen 127.0.0.1:80; server_name download.zuno.example; root $out/www; }
+}
+NGINX
+nginx -c "$out/nginx.conf" -e "$out/nginx-error.log" </dev/null >/dev/null 2>&1 &
+echo $! >"$out/nginx.pid"
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sleep 0.05; done
+
 eval "$(tests/harness/wine-env.sh "$state" env)"
-mkdir -p "$out"
-
 wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d "$language" /f /reg:32 >/dev/null 2>&1
+export ZUNO_DEMO_SECONDS=4
 
-echo "main-job: starting ZunoOnlineSetup.exe under Wine (display $DISPLAY)"
-wine "$root/build/windows/ZunoOnlineSetup.exe" &
-installer=$!
-sleep 4
-import -display "$DISPLAY" -window root "$out/dialog.png"
-echo "main-job: screenshot in $out/dialog.png"
-wineserver -k || true
-wait "$installer" 2>/dev/null || true
-tests/harness/wine-env.sh "$state" down
+echo "main-job: download server http://download.zuno.example/ (nginx in a private network)"
+echo "main-job: running ZunoOnlineSetup.exe under Wine on display $DISPLAY, language $language"
+shot=0
+screenshot() {
+  shot=$((shot + 1))
+  import -display "$DISPLAY" -window root "$(printf '%s/%02d-%s.png' "$out" "$shot" "$1")" 2>/dev/null || true
+}
+status=0
+wine build/windows/tests/driver.exe --timeout 120 -- build/windows/ZunoOnlineSetup.exe 2>/dev/null | tr -d '\r' |
+  while IFS= read -r line; do
+    echo "  $line"
+    case "$line" in
+      STATUS\ ?*) screenshot status ;;
+      EXIT*) sleep 1.5; screenshot setup ;;
+    esac
+  done || status=$?
+echo "main-job: screenshots in $out"
+ls "$out"/*.png 2>/dev/null | sed 's/^/  /'
+exit $status

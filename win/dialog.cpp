@@ -1,6 +1,7 @@
 #include "win/dialog.h"
 
 #include "win/application.h"
+#include "win/subclassed_window.h"
 
 namespace win {
 
@@ -33,6 +34,14 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPAR
   if (self->ProcessMessage(message, wparam, lparam, &result)) return result;
 
   switch (message) {
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT: {
+      // Reflected to the control: one that answers chooses its own colours.
+      const LRESULT brush = ::SendMessageW(reinterpret_cast<HWND>(lparam), kReflectBase + message, wparam, lparam);
+      if (brush != 0) return static_cast<INT_PTR>(brush);
+      break;
+    }
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED || lparam == 0) {
         if (LOWORD(wparam) == IDOK) {

@@ -25,6 +25,11 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 display_file="$state/display"
 
 start_xvfb() {
+  # A display of the caller's own (the main job on a desktop), used as it is.
+  if [ -n "${ZUNO_DISPLAY:-}" ]; then
+    export DISPLAY="$ZUNO_DISPLAY"
+    return
+  fi
   if [ -f "$display_file" ]; then
     read -r num pid <"$display_file" || true
     if [ -n "${pid:-}" ] && kill -0 "$pid" 2>/dev/null; then

@@ -1,0 +1,244 @@
+// Drives the installer as a user would, and reports what a user and a debugger see.
+//
+//   driver [options] -- PROGRAM [ARGS...]
+//     --answer BUTTON       press BUTTON (ok, cancel, yes, no) in every message box (default ok)
+//     --stop-when TEXT      when the status line first contains TEXT, click the cancel button
+//     --stop-answer BUTTON  the answer to the stop question (yes or no; default no)
+//     --close-when TEXT     the same, with the window's close command
+//     --escape-when TEXT    the same, with the Escape key (no question expected)
+//     --timeout SECONDS     give up after this long (default 120)
+//
+// It starts PROGRAM under the debug API and prints, one per line, in UTF-8:
+//   TRACE <text>                 each debugger output line
+//   STATUS <text>                the status line (control 1007) whenever it changes
+//   PROGRESS <n>                 the progress bar (control 1003) whenever it changes
+//   BOX <icon>|<caption>|<text>  each message box, before it is answered (icon: error,
+//                                question, exclamation, information or none)
+//   ANSWER <button>              the button pressed
+//   WINDOWS <n>                  the number of visible top-level windows PROGRAM showed
+//   EXIT <code>                  PROGRAM's exit code; the driver exits with it too
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Print(const std::wstring& line) {
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), text.data(), bytes, nullptr, nullptr);
+  text += '\n';
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+std::wstring Escape(std::wstring text) {
+  for (size_t i = 0; (i = text.find(L'\n', i)) != std::wstring::npos;) text.replace(i, 1, L"\\n");
+  return text;
+}
+
+int ButtonId(const std::wstring& name) {
+  if (name == L"cancel") return IDCANCEL;
+  if (name == L"yes") return IDYES;
+  if (name == L"no") return IDNO;
+  return IDOK;
+}
+
+struct Options {
+  std::wstring answer = L"ok";
+  std::wstring stop_when, close_when, escape_when;
+  std::wstring stop_answer = L"no";
+  DWORD timeout_ms = 120000;
+  std::wstring command_line;
+};
+
+struct Windows {
+  DWORD pid = 0;
+  HWND dialog = nullptr;
+  std::vector<HWND> boxes;
+  std::vector<HWND> visible;
+};
+
+BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
+  auto* found = reinterpret_cast<Windows*>(param);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != found->pid || !::IsWindowVisible(hwnd)) return TRUE;
+  found->visible.push_back(hwnd);
+  wchar_t class_name[32] = {};
+  ::GetClassNameW(hwnd, class_name, 32);
+  if (wcscmp(class_name, L"#32770") != 0) return TRUE;
+  // The dialog has the status line; a message box has not.
+  if (::GetDlgItem(hwnd, 1007) != nullptr) {
+    found->dialog = hwnd;
+  } else {
+    found->boxes.push_back(hwnd);
+  }
+  return TRUE;
+}
+
+std::wstring IconOf(HWND box) {
+  HWND icon = ::GetDlgItem(box, 0x14);
+  if (icon == nullptr) return L"none";
+  HICON shown = reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0));
+  const struct {
+    LPCWSTR id;
+    const wchar_t* name;
+  } icons[] = {{IDI_HAND, L"error"}, {IDI_QUESTION, L"question"}, {IDI_EXCLAMATION, L"exclamation"},
+               {IDI_ASTERISK, L"information"}};
+  for (const auto& known : icons) {
+    if (shown == ::LoadIconW(nullptr, known.id)) return known.name;
+  }
+  return shown ? L"other" : L"none";
+}
+
+std::wstring TextOf(HWND hwnd) {
+  wchar_t text[4096] = {};
+  ::GetWindowTextW(hwnd, text, 4096);
+  return text;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options* options) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--") break;
+    if (i + 1 >= argc) return false;
+    const std::wstring value = argv[++i];
+    if (arg == L"--answer") options->answer = value;
+    else if (arg == L"--stop-when") options->stop_when = value;
+    else if (arg == L"--stop-answer") options->stop_answer = value;
+    else if (arg == L"--close-when") options->close_when = value;
+    else if (arg == L"--escape-when") options->escape_when = value;
+    else if (arg == L"--timeout") options->timeout_ms = 1000 * static_cast<DWORD>(_wtoi(value.c_str()));
+    else return false;
+  }
+  if (i + 1 >= argc) return false;
+  for (++i; i < argc; ++i) {
+    if (!options->command_line.empty()) options->command_line += L' ';
+    const std::wstring arg = argv[i];
+    options->command_line += arg.find_first_of(L" \t") == std::wstring::npos && !arg.empty() ? arg : L"\"" + arg + L"\"";
+  }
+  return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fputs("usage: driver [--answer B] [--stop-when T --stop-answer B] [--close-when T] [--escape-when T] "
+               "[--timeout S] -- PROGRAM [ARGS...]\n", stderr);
+    return 64;
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(nullptr, options.command_line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup, &process)) {
+    Print(L"START-FAILED " + std::to_wstring(::GetLastError()));
+    return 70;
+  }
+
+  std::wstring status;
+  int progress = -1;
+  bool status_seen = false;
+  bool stop_done = false;
+  std::set<HWND> answered;
+  std::set<HWND> seen_windows;
+  const DWORD start = ::GetTickCount();
+  DWORD exit_code = 0;
+  bool exited = false;
+
+  while (!exited) {
+    if (::GetTickCount() - start > options.timeout_ms) {
+      Print(L"TIMEOUT");
+      ::TerminateProcess(process.hProcess, 99);
+      return 98;
+    }
+    DEBUG_EVENT event;
+    if (::WaitForDebugEvent(&event, 20)) {
+      if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+        const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+        std::vector<char> raw(info.nDebugStringLength * (info.fUnicode ? 2 : 1) + 2, 0);
+        SIZE_T got = 0;
+        ::ReadProcessMemory(process.hProcess, info.lpDebugStringData, raw.data(), raw.size() - 2, &got);
+        std::wstring line;
+        if (info.fUnicode) {
+          line = reinterpret_cast<const wchar_t*>(raw.data());
+        } else {
+          const int n = ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, nullptr, 0);
+          line.resize(n > 0 ? n - 1 : 0);
+          if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, line.data(), n);
+        }
+        while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+        Print(L"TRACE " + line);
+      } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+        exit_code = event.u.ExitProcess.dwExitCode;
+        exited = true;
+      } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+        if (event.u.CreateProcessInfo.hFile) ::CloseHandle(event.u.CreateProcessInfo.hFile);
+      } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+        if (event.u.LoadDll.hFile) ::CloseHandle(event.u.LoadDll.hFile);
+      }
+      const DWORD continue_status = event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                                            event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT
+                                        ? DBG_EXCEPTION_NOT_HANDLED
+                                        : DBG_CONTINUE;
+      ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continue_status);
+      if (exited) break;
+    }
+
+    Windows found;
+    found.pid = process.dwProcessId;
+    ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
+    for (HWND hwnd : found.visible) seen_windows.insert(hwnd);
+    if (found.dialog) {
+      HWND status_control = ::GetDlgItem(found.dialog, 1007);
+      const std::wstring now = TextOf(status_control);
+      if (!status_seen || now != status) {
+        status = now;
+        status_seen = true;
+        Print(L"STATUS " + Escape(now));
+      }
+      const int position = static_cast<int>(::SendMessageW(::GetDlgItem(found.dialog, 1003), PBM_GETPOS, 0, 0));
+      if (position != progress) {
+        progress = position;
+        Print(L"PROGRESS " + std::to_wstring(position));
+      }
+      auto matches = [&](const std::wstring& text) { return !text.empty() && now.find(text) != std::wstring::npos; };
+      if (!stop_done && matches(options.stop_when)) {
+        stop_done = true;
+        Print(L"CLICK cancel");
+        ::PostMessageW(found.dialog, WM_COMMAND, MAKEWPARAM(1005, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(found.dialog, 1005)));
+      } else if (!stop_done && matches(options.close_when)) {
+        stop_done = true;
+        Print(L"CLICK close");
+        ::PostMessageW(found.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      } else if (!stop_done && matches(options.escape_when)) {
+        stop_done = true;
+        Print(L"CLICK escape");
+        ::PostMessageW(found.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+      }
+    }
+    for (HWND box : found.boxes) {
+      if (answered.count(box)) continue;
+      answered.insert(box);
+      const std::wstring text = TextOf(::GetDlgItem(box, 0xFFFF));
+      Print(L"BOX " + IconOf(box) + L"|" + TextOf(box) + L"|" + Escape(text));
+      // The stop question (Yes/No) gets the stop answer; every other box the general one.
+      const bool stop_question = ::GetDlgItem(box, IDYES) != nullptr && stop_done;
+      const std::wstring button = stop_question ? options.stop_answer : options.answer;
+      Print(L"ANSWER " + button);
+      ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(ButtonId(button), BN_CLICKED), 0);
+    }
+  }
+  Print(L"WINDOWS " + std::to_wstring(seen_windows.size()));
+  Print(L"EXIT " + std::to_wstring(exit_code));
+  return static_cast<int>(exit_code);
+}
