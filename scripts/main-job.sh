@@ -63,7 +63,8 @@ http {
   access_log $out/nginx-access.log;
   client_body_temp_path $out; proxy_temp_path $out; fastcgi_temp_path $out; uwsgi_temp_path $out; scgi_temp_path $out;
   default_type application/octet-stream;
-  server { listen 127.0.0.1:80; server_name download.zuno.example; root $out/www; }
+  # Slowed down so that the status line's stages can be watched.
+  server { listen 127.0.0.1:80; server_name download.zuno.example; root $out/www; limit_rate ${ZUNO_MAIN_JOB_RATE:-160k}; }
 }
 NGINX
 nginx -c "$out/nginx.conf" -e "$out/nginx-error.log" </dev/null >/dev/null 2>&1 &
@@ -72,22 +73,27 @@ for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sl
 
 eval "$(tests/harness/wine-env.sh "$state" env)"
 wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d "$language" /f /reg:32 >/dev/null 2>&1
-export ZUNO_DEMO_SECONDS=4
+export ZUNO_DEMO_SECONDS=6
 
 echo "main-job: download server http://download.zuno.example/ (nginx in a private network)"
 echo "main-job: running ZunoOnlineSetup.exe under Wine on display $DISPLAY, language $language"
 shot=0
+# A screenshot a moment after the change, so that the window has been painted.
 screenshot() {
   shot=$((shot + 1))
-  import -display "$DISPLAY" -window root "$(printf '%s/%02d-%s.png' "$out" "$shot" "$1")" 2>/dev/null || true
+  local file
+  file=$(printf '%s/%02d-%s.png' "$out" "$shot" "$1")
+  (sleep "${2:-0.3}"; import -display "$DISPLAY" -window root "$file" 2>/dev/null || true) &
 }
 status=0
-wine build/windows/tests/driver.exe --timeout 120 -- build/windows/ZunoOnlineSetup.exe 2>/dev/null | tr -d '\r' |
+# The lines are read as they come (a filter such as tr would hold them back in its buffer).
+wine build/windows/tests/driver.exe --timeout 120 -- build/windows/ZunoOnlineSetup.exe </dev/null 2>/dev/null |
   while IFS= read -r line; do
+    line=${line%$'\r'}
     echo "  $line"
     case "$line" in
       STATUS\ ?*) screenshot status ;;
-      EXIT*) sleep 1.5; screenshot setup ;;
+      EXIT*) screenshot setup 1.5; sleep 2 ;;
     esac
   done || status=$?
 echo "main-job: screenshots in $out"

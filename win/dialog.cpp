@@ -19,12 +19,42 @@ BOOL Dialog::OnInitDialog() noexcept {
   return TRUE;
 }
 
+void CenterWindow(HWND hwnd) {
+  RECT area = {};
+  HWND owner = ::GetWindow(hwnd, GW_OWNER);
+  if (owner != nullptr && ::IsWindowVisible(owner) && !::IsIconic(owner)) {
+    ::GetWindowRect(owner, &area);
+  } else {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    area = monitor.rcWork;
+  }
+  RECT window = {};
+  ::GetWindowRect(hwnd, &window);
+  const int width = window.right - window.left;
+  const int height = window.bottom - window.top;
+  const int x = area.left + (area.right - area.left - width) / 2;
+  const int y = area.top + (area.bottom - area.top - height) / 2;
+  ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<Dialog*>(lparam);
     ::SetWindowLongPtrW(hwnd, DWLP_USER, lparam);
     self->set_hwnd(hwnd);
-    return self->OnInitDialog();
+    RECT before = {};
+    ::GetWindowRect(hwnd, &before);
+    const INT_PTR result = self->OnInitDialog();
+    // A top-level dialog that its initialisation did not place opens centred on its owner,
+    // or on the work area when it has none (the template's own position is its top left).
+    RECT after = {};
+    if (::IsWindow(hwnd) && ::GetWindowRect(hwnd, &after) && ::EqualRect(&before, &after) &&
+        (::GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) == 0) {
+      CenterWindow(hwnd);
+    }
+    return result;
   }
   // Messages before WM_INITDIALOG (WM_SETFONT and the like) find no object yet.
   auto* self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));

@@ -41,6 +41,9 @@ class Dialog : public Window {
   HWND parent_;
 };
 
+// Moves a top-level window to the centre of its owner, or of the work area without one.
+void CenterWindow(HWND hwnd);
+
 // One row of a message table: the message, and for WM_COMMAND the notification code and
 // control id it is limited to.
 template <class T>

@@ -11,7 +11,8 @@
 // It starts PROGRAM under the debug API and prints, one per line, in UTF-8:
 //   TRACE <text>                 each debugger output line
 //   STATUS <text>                the status line (control 1007) whenever it changes
-//   PROGRESS <n>                 the progress bar (control 1003) whenever it changes
+//   PROGRESS <n>                 the progress bar (control 1003) whenever it changes (-2: the
+//                                dialog thread did not answer within a second)
 //   BOX <icon>|<caption>|<text>  each message box, before it is answered (icon: error,
 //                                question, exclamation, information or none)
 //   ANSWER <button>              the button pressed
@@ -19,8 +20,11 @@
 //   EXIT <code>                  PROGRAM's exit code; the driver exits with it too
 #include <windows.h>
 #include <commctrl.h>
+#include <process.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <set>
 #include <string>
@@ -28,13 +32,18 @@
 
 namespace {
 
+SRWLOCK g_print_lock = SRWLOCK_INIT;
+
+// One whole line per call; the debugger thread and the window thread both print.
 void Print(const std::wstring& line) {
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   std::string text(static_cast<size_t>(bytes), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), text.data(), bytes, nullptr, nullptr);
   text += '\n';
   DWORD written = 0;
+  ::AcquireSRWLockExclusive(&g_print_lock);
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  ::ReleaseSRWLockExclusive(&g_print_lock);
 }
 
 std::wstring Escape(std::wstring text) {
@@ -82,19 +91,76 @@ BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
+// A 32-bit top-down image of `width` x `height` pixels, drawn by `paint` into a memory DC.
+template <typename Paint>
+std::vector<DWORD> Capture(int width, int height, Paint paint) {
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof(format.bmiHeader);
+  format.bmiHeader.biWidth = width;
+  format.bmiHeader.biHeight = -height;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC memory = ::CreateCompatibleDC(nullptr);
+  HBITMAP image = ::CreateDIBSection(memory, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (image != nullptr) {
+    HGDIOBJ old = ::SelectObject(memory, image);
+    paint(memory);
+    ::GdiFlush();
+    std::copy_n(static_cast<const DWORD*>(bits), pixels.size(), pixels.begin());
+    ::SelectObject(memory, old);
+    ::DeleteObject(image);
+  }
+  ::DeleteDC(memory);
+  return pixels;
+}
+
+// Icon handles are not comparable across processes, so the box's icon is told by what the
+// screen shows: the icon control's pixels against each standard icon drawn on the same
+// background.
 std::wstring IconOf(HWND box) {
+  // Windows gives the box's icon control the id 0x14, Wine 1088.
   HWND icon = ::GetDlgItem(box, 0x14);
-  if (icon == nullptr) return L"none";
-  HICON shown = reinterpret_cast<HICON>(::SendMessageW(icon, STM_GETICON, 0, 0));
+  if (icon == nullptr) icon = ::GetDlgItem(box, 1088);
+  if (icon == nullptr || !::IsWindowVisible(icon)) return L"none";
+  RECT area = {};
+  ::GetWindowRect(icon, &area);
+  const int width = ::GetSystemMetrics(SM_CXICON);
+  const int height = ::GetSystemMetrics(SM_CYICON);
+  ::RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  ::Sleep(100);
+  const std::vector<DWORD> shown = Capture(width, height, [&](HDC memory) {
+    HDC screen = ::GetDC(nullptr);
+    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ::ReleaseDC(nullptr, screen);
+  });
+  const DWORD background = shown.front();
   const struct {
     LPCWSTR id;
     const wchar_t* name;
   } icons[] = {{IDI_HAND, L"error"}, {IDI_QUESTION, L"question"}, {IDI_EXCLAMATION, L"exclamation"},
                {IDI_ASTERISK, L"information"}};
+  std::wstring best = L"other";
+  size_t best_difference = shown.size() / 10;  // at most a tenth of the pixels may differ
   for (const auto& known : icons) {
-    if (shown == ::LoadIconW(nullptr, known.id)) return known.name;
+    const std::vector<DWORD> drawn = Capture(width, height, [&](HDC memory) {
+      const COLORREF fill = RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
+      HBRUSH brush = ::CreateSolidBrush(fill);
+      RECT all = {0, 0, width, height};
+      ::FillRect(memory, &all, brush);
+      ::DeleteObject(brush);
+      ::DrawIconEx(memory, 0, 0, ::LoadIconW(nullptr, known.id), width, height, 0, nullptr, DI_NORMAL);
+    });
+    size_t difference = 0;
+    for (size_t i = 0; i < shown.size(); ++i) difference += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
+    if (difference < best_difference) {
+      best_difference = difference;
+      best = known.name;
+    }
   }
-  return shown ? L"other" : L"none";
+  return best;
 }
 
 std::wstring TextOf(HWND hwnd) {
@@ -127,6 +193,66 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
   return true;
 }
 
+// The debugger's side runs on a thread of its own: while the debuggee reports an event, all
+// its threads stand still, so a window query must never hold up the answer to that event.
+struct Debuggee {
+  std::wstring command_line;
+  HANDLE started = nullptr;  // set once `process` is filled in (or the start failed)
+  PROCESS_INFORMATION process = {};
+  DWORD start_error = 0;
+  std::atomic<bool> exited{false};
+  std::atomic<DWORD> exit_code{0};
+};
+
+unsigned __stdcall DebugLoop(void* parameter) {
+  auto* debuggee = static_cast<Debuggee*>(parameter);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!::CreateProcessW(nullptr, debuggee->command_line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup, &debuggee->process)) {
+    debuggee->start_error = ::GetLastError();
+    ::SetEvent(debuggee->started);
+    return 0;
+  }
+  ::SetEvent(debuggee->started);
+  const HANDLE process_handle = debuggee->process.hProcess;
+  for (;;) {
+    DEBUG_EVENT event;
+    if (!::WaitForDebugEvent(&event, INFINITE)) return 0;
+    if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+      const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
+      std::vector<char> raw(info.nDebugStringLength * (info.fUnicode ? 2 : 1) + 2, 0);
+      SIZE_T got = 0;
+      ::ReadProcessMemory(process_handle, info.lpDebugStringData, raw.data(), raw.size() - 2, &got);
+      std::wstring line;
+      if (info.fUnicode) {
+        line = reinterpret_cast<const wchar_t*>(raw.data());
+      } else {
+        const int n = ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, nullptr, 0);
+        line.resize(n > 0 ? n - 1 : 0);
+        if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, line.data(), n);
+      }
+      while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
+      Print(L"TRACE " + line);
+    } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+      debuggee->exit_code = event.u.ExitProcess.dwExitCode;
+    } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+      if (event.u.CreateProcessInfo.hFile) ::CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+      if (event.u.LoadDll.hFile) ::CloseHandle(event.u.LoadDll.hFile);
+    }
+    const DWORD continue_status = event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+                                          event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT
+                                      ? DBG_EXCEPTION_NOT_HANDLED
+                                      : DBG_CONTINUE;
+    ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continue_status);
+    if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+      debuggee->exited = true;
+      return 0;
+    }
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -136,14 +262,17 @@ int wmain(int argc, wchar_t** argv) {
                "[--timeout S] -- PROGRAM [ARGS...]\n", stderr);
     return 64;
   }
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(nullptr, options.command_line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                        nullptr, nullptr, &startup, &process)) {
-    Print(L"START-FAILED " + std::to_wstring(::GetLastError()));
+  Debuggee debuggee;
+  debuggee.command_line = options.command_line;
+  debuggee.started = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE debugger = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, DebugLoop, &debuggee, 0, nullptr));
+  if (debugger == nullptr) return 70;
+  ::WaitForSingleObject(debuggee.started, INFINITE);
+  if (debuggee.start_error != 0) {
+    Print(L"START-FAILED " + std::to_wstring(debuggee.start_error));
     return 70;
   }
+  const PROCESS_INFORMATION& process = debuggee.process;
 
   std::wstring status;
   int progress = -1;
@@ -152,47 +281,15 @@ int wmain(int argc, wchar_t** argv) {
   std::set<HWND> answered;
   std::set<HWND> seen_windows;
   const DWORD start = ::GetTickCount();
-  DWORD exit_code = 0;
-  bool exited = false;
 
-  while (!exited) {
+  while (!debuggee.exited) {
     if (::GetTickCount() - start > options.timeout_ms) {
       Print(L"TIMEOUT");
       ::TerminateProcess(process.hProcess, 99);
+      ::WaitForSingleObject(debugger, 5000);
       return 98;
     }
-    DEBUG_EVENT event;
-    if (::WaitForDebugEvent(&event, 20)) {
-      if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
-        const OUTPUT_DEBUG_STRING_INFO& info = event.u.DebugString;
-        std::vector<char> raw(info.nDebugStringLength * (info.fUnicode ? 2 : 1) + 2, 0);
-        SIZE_T got = 0;
-        ::ReadProcessMemory(process.hProcess, info.lpDebugStringData, raw.data(), raw.size() - 2, &got);
-        std::wstring line;
-        if (info.fUnicode) {
-          line = reinterpret_cast<const wchar_t*>(raw.data());
-        } else {
-          const int n = ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, nullptr, 0);
-          line.resize(n > 0 ? n - 1 : 0);
-          if (n > 1) ::MultiByteToWideChar(CP_ACP, 0, raw.data(), -1, line.data(), n);
-        }
-        while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r')) line.pop_back();
-        Print(L"TRACE " + line);
-      } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
-        exit_code = event.u.ExitProcess.dwExitCode;
-        exited = true;
-      } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
-        if (event.u.CreateProcessInfo.hFile) ::CloseHandle(event.u.CreateProcessInfo.hFile);
-      } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
-        if (event.u.LoadDll.hFile) ::CloseHandle(event.u.LoadDll.hFile);
-      }
-      const DWORD continue_status = event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
-                                            event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT
-                                        ? DBG_EXCEPTION_NOT_HANDLED
-                                        : DBG_CONTINUE;
-      ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continue_status);
-      if (exited) break;
-    }
+    ::Sleep(20);
 
     Windows found;
     found.pid = process.dwProcessId;
@@ -206,7 +303,11 @@ int wmain(int argc, wchar_t** argv) {
         status_seen = true;
         Print(L"STATUS " + Escape(now));
       }
-      const int position = static_cast<int>(::SendMessageW(::GetDlgItem(found.dialog, 1003), PBM_GETPOS, 0, 0));
+      // A dialog thread that does not answer within a second is reported, never waited on.
+      DWORD_PTR answer = 0;
+      const bool answered_in_time = ::SendMessageTimeoutW(::GetDlgItem(found.dialog, 1003), PBM_GETPOS, 0, 0,
+                                                          SMTO_ABORTIFHUNG, 1000, &answer) != 0;
+      const int position = answered_in_time ? static_cast<int>(answer) : -2;
       if (position != progress) {
         progress = position;
         Print(L"PROGRESS " + std::to_wstring(position));
@@ -239,6 +340,8 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   Print(L"WINDOWS " + std::to_wstring(seen_windows.size()));
-  Print(L"EXIT " + std::to_wstring(exit_code));
-  return static_cast<int>(exit_code);
+  ::WaitForSingleObject(debugger, INFINITE);
+  ::CloseHandle(debugger);
+  Print(L"EXIT " + std::to_wstring(debuggee.exit_code.load()));
+  return static_cast<int>(debuggee.exit_code.load());
 }
