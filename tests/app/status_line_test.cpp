@@ -1,0 +1,212 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/status_thread.h"
+#include "app/transparent_static.h"
+#include "download/http_downloader.h"
+#include "win/subclassed_window.h"
+
+namespace {
+
+class LanguageScope {
+ public:
+  explicit LanguageScope(int32_t language) : previous_(UiLanguage.exchange(language)) {}
+  ~LanguageScope() { UiLanguage.store(previous_); }
+
+ private:
+  int32_t previous_;
+};
+
+std::wstring Line(int32_t mode, int32_t stage, int32_t dots) { return StatusLineText(mode, stage, dots).c_str(); }
+
+// ---- The status thread's line ----------------------------------------------------------------
+
+TEST(StatusLineText, ModePrefixStageTextAndDots) {
+  LanguageScope english(kLanguageEnglish);
+  EXPECT_EQ(Line(kModeDirect, kStageConnected, 1), L"Connecting to server.");
+  EXPECT_EQ(Line(kModeDefaultProxy, kStageReceiving, 2), L"Download via default proxy: Downloading installer..");
+  EXPECT_EQ(Line(kModeIeProxy, kStageChunkWritten, 3), L"Download via IE proxy configuration: Downloading installer...");
+  EXPECT_EQ(Line(kModeIeProxy, kStageFailed, 1),
+            L"Download via IE proxy configuration: Errors occur when downloading, the installer is trying to "
+            L"resume the download.");
+  EXPECT_EQ(Line(kModeDirect, kStageRequestSent, 2), L"Sending request to server..");
+  EXPECT_EQ(Line(kModeDirect, kStageComplete, 3), L"Download completed. Preparing for installation...");
+  // A stopped transfer has no text of its own, and the named proxy mode no prefix.
+  EXPECT_EQ(Line(kModeDirect, kStageStopped, 2), L"..");
+  EXPECT_EQ(Line(kModeNamedProxy, kStageInitial, 1), L"Initializing resource.");
+}
+
+TEST(StatusLineText, VietnamesePrefixKeepsItsTwoBlanks) {
+  LanguageScope vietnamese(kLanguageVietnamese);
+  EXPECT_EQ(Line(kModeDefaultProxy, kStagePreparing, 1),
+            L"T\x1EA3i qua proxy m\x1EB7" L"c \x111\x1ECBnh:  \x110\x61ng kh\x1EDFi t\x1EA1o k\x1EBFt n\x1ED1i.");
+}
+
+// ---- The cooperative pause -------------------------------------------------------------------
+
+struct Writer {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> in_write{false};
+  std::atomic<int> writes{0};
+  DWORD write_ms = 0;
+};
+
+DWORD WINAPI WriteLoop(void* parameter) {
+  auto* writer = static_cast<Writer*>(parameter);
+  while (!writer->stop) {
+    StatusPause.WriteUnlessPaused([&] {
+      writer->in_write = true;
+      if (writer->write_ms) ::Sleep(writer->write_ms);
+      ++writer->writes;
+      writer->in_write = false;
+    });
+    ::Sleep(1);
+  }
+  return 0;
+}
+
+TEST(StatusLinePause, NothingIsWrittenBetweenPauseAndResume) {
+  Writer writer;
+  HANDLE thread = ::CreateThread(nullptr, 0, WriteLoop, &writer, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  while (writer.writes < 3) ::Sleep(1);
+  StatusPause.Pause();
+  const int at_pause = writer.writes;
+  ::Sleep(100);
+  EXPECT_EQ(writer.writes, at_pause);
+  StatusPause.Resume();
+  while (writer.writes < at_pause + 3) ::Sleep(1);
+  writer.stop = true;
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+}
+
+TEST(StatusLinePause, PauseWaitsForAWriteUnderWay) {
+  Writer writer;
+  writer.write_ms = 150;
+  HANDLE thread = ::CreateThread(nullptr, 0, WriteLoop, &writer, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  while (!writer.in_write) ::Sleep(1);
+  StatusPause.Pause();
+  // The write that was going on has finished: whatever the caller writes now stays last.
+  EXPECT_FALSE(writer.in_write);
+  const int at_pause = writer.writes;
+  ::Sleep(200);
+  EXPECT_EQ(writer.writes, at_pause);
+  writer.stop = true;
+  StatusPause.Resume();
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+}
+
+// ---- The transparent status line -------------------------------------------------------------
+
+// The parent's background: stripes, so that a control that paints its own background (or
+// leaves old text behind) shows up as wrong pixels.
+COLORREF StripeAt(int x) { return (x / 3) % 2 ? RGB(200, 220, 255) : RGB(255, 255, 255); }
+
+LRESULT CALLBACK StripedParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_ERASEBKGND: {
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      HDC dc = reinterpret_cast<HDC>(wparam);
+      for (int x = 0; x < client.right; ++x) {
+        HBRUSH brush = ::CreateSolidBrush(StripeAt(x));
+        RECT column = {x, 0, x + 1, client.bottom};
+        ::FillRect(dc, &column, brush);
+        ::DeleteObject(brush);
+      }
+      return TRUE;
+    }
+    case WM_CTLCOLORSTATIC: {
+      // Reflected to the control, as the installer's dialog does.
+      const LRESULT brush = ::SendMessageW(reinterpret_cast<HWND>(lparam), win::kReflectBase + message, wparam, lparam);
+      if (brush != 0) return brush;
+      break;
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+// The control's client pixels, as 0x00RRGGBB.
+std::vector<DWORD> ClientPixels(HWND hwnd, int width, int height) {
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof(format.bmiHeader);
+  format.bmiHeader.biWidth = width;
+  format.bmiHeader.biHeight = -height;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HDC dc = ::GetDC(hwnd);
+  HDC memory = ::CreateCompatibleDC(dc);
+  HBITMAP image = ::CreateDIBSection(dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, image);
+  ::BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+  ::GdiFlush();
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<const DWORD*>(bits)[i] & 0xFFFFFF;
+  ::SelectObject(memory, old);
+  ::DeleteObject(image);
+  ::DeleteDC(memory);
+  ::ReleaseDC(hwnd, dc);
+  return pixels;
+}
+
+// Pixels of columns [from, to) that are not the parent's stripe at that place.
+int ForeignPixels(const std::vector<DWORD>& pixels, int width, int height, int left, int from, int to) {
+  int foreign = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = from; x < to; ++x) {
+      const COLORREF stripe = StripeAt(left + x);
+      const DWORD expected = (GetRValue(stripe) << 16) | (GetGValue(stripe) << 8) | GetBValue(stripe);
+      foreign += pixels[static_cast<size_t>(y) * width + x] != expected;
+    }
+  }
+  return foreign;
+}
+
+TEST(TransparentStatic, ShowsTheParentUnderTheTextAndNoTraceOfALongerOne) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = StripedParentProc;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"ZunoStripedParent";
+  ::RegisterClassW(&window_class);
+  HWND parent = ::CreateWindowExW(0, L"ZunoStripedParent", L"", WS_POPUP | WS_VISIBLE, 10, 10, 400, 60, nullptr,
+                                  nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(parent, nullptr);
+  constexpr int kLeft = 10, kWidth = 360, kHeight = 20;
+  HWND control = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, kLeft, 20, kWidth, kHeight, parent,
+                                   nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(control, nullptr);
+  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+  CTransparentStatic2 status;
+  ASSERT_TRUE(status.Attach(control));
+  ::UpdateWindow(parent);
+
+  ::SetWindowTextW(control, L"A long line of status text that reaches far to the right......");
+  std::vector<DWORD> pixels = ClientPixels(control, kWidth, kHeight);
+  // The text is drawn, and the right part of the line holds some of it.
+  EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, 0, kWidth / 2), 0);
+  EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, kWidth / 2, kWidth), 0);
+  EXPECT_TRUE(status.HasBackground());
+
+  ::SetWindowTextW(control, L"Short");
+  pixels = ClientPixels(control, kWidth, kHeight);
+  EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, 0, kWidth / 2), 0);
+  // Where the long text was, only the parent's stripes: no trace of it, no painted background.
+  EXPECT_EQ(ForeignPixels(pixels, kWidth, kHeight, kLeft, kWidth / 2, kWidth), 0);
+
+  status.Detach();
+  ::DestroyWindow(parent);
+}
+
+}  // namespace

@@ -1,0 +1,220 @@
+#include "workflow/worker_thread.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "tests/support/temp_dir.h"
+#include "workflow/startup_checks.h"
+
+namespace {
+
+// ---- The launch command line ------------------------------------------------------------------
+
+TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", kLanguageEnglish).c_str()),
+            L"\"C:\\T\\0ab.tmp\\SetupB.exe\"  /English");
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\SetupB.exe", L"/q \"x y\"", kLanguageVietnamese).c_str()),
+            L"\"C:\\T\\SetupB.exe\" /q \"x y\" /Vietnamese");
+  // No argument at all is the same as an empty one.
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"a.exe", nullptr, kLanguageVietnamese).c_str()),
+            L"\"a.exe\"  /Vietnamese");
+}
+
+TEST(LaunchCommandLine, IsFormedWholeHoweverLong) {
+  const std::wstring path = L"C:\\" + std::wstring(700, L'p') + L"\\SetupB.exe";
+  const std::wstring argument(5000, L'a');
+  const std::wstring line = FormatLaunchCommandLine(path.c_str(), argument.c_str(), kLanguageEnglish).c_str();
+  EXPECT_EQ(line, L"\"" + path + L"\" " + argument + L" /English");
+}
+
+// ---- The launch, with the platform calls Wine cannot refuse replaced -------------------------
+
+struct LaunchRecord {
+  std::wstring command_line;
+  bool shell_called = false;
+  std::wstring shell_verb, shell_file;
+  bool shell_had_parameters = false;
+  bool create_ok = true;
+  bool shell_ok = true;
+  DWORD shell_error = 0;
+  std::vector<std::wstring> boxes;  // caption|text|style
+  int ends = 0;
+};
+LaunchRecord g_record;
+
+BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                              DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) {
+  g_record.command_line = command_line ? command_line : L"";
+  EXPECT_EQ(startup->cb, sizeof(STARTUPINFOW));
+  if (!g_record.create_ok) ::SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+  return g_record.create_ok;
+}
+
+BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
+  g_record.shell_called = true;
+  g_record.shell_verb = info->lpVerb ? info->lpVerb : L"";
+  g_record.shell_file = info->lpFile ? info->lpFile : L"";
+  g_record.shell_had_parameters = info->lpParameters != nullptr;
+  if (!g_record.shell_ok) ::SetLastError(g_record.shell_error);
+  return g_record.shell_ok;
+}
+
+int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  EXPECT_EQ(owner, nullptr);
+  g_record.boxes.push_back(std::wstring(caption) + L"|" + text + L"|" + std::to_wstring(style));
+  return IDOK;
+}
+
+void FakeEndProcess() { ++g_record.ends; }
+
+const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeMessageBox, FakeEndProcess};
+
+// Where the system keeps the files to delete at the next restart: pairs of source and target,
+// an empty target meaning deletion.
+constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+std::vector<std::wstring> PendingDeletions() {
+  std::vector<std::wstring> deletions;
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, nullptr,
+                     &bytes) != ERROR_SUCCESS) {
+    return deletions;
+  }
+  std::vector<wchar_t> data(bytes / sizeof(wchar_t) + 2, L'\0');
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, data.data(),
+                     &bytes) != ERROR_SUCCESS) {
+    return deletions;
+  }
+  // Empty targets are empty strings between the sources: walk by the size, not to the first
+  // empty string.
+  std::vector<std::wstring> strings;
+  const wchar_t* end = data.data() + bytes / sizeof(wchar_t);
+  for (const wchar_t* p = data.data(); p < end; p += wcslen(p) + 1) strings.emplace_back(p);
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+    if (!strings[i].empty() && strings[i + 1].empty()) deletions.push_back(strings[i]);
+  }
+  return deletions;
+}
+
+void ClearPendingDeletions() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key, kPendingRenames);
+    ::RegCloseKey(key);
+  }
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A download directory with a package and an installer in it, and a visible window that
+// stands in for the dialog.
+class Launch : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_record = LaunchRecord();
+    SetWorkerHooksForTesting(&kFakeHooks);
+    ClearPendingDeletions();
+    directory_ = dir_.Path(L"0abcd.tmp");
+    ASSERT_TRUE(::CreateDirectoryW(directory_.c_str(), nullptr));
+    installer_ = directory_ + L"\\SetupB.exe";
+    package_ = directory_ + L"\\Setup.dat";
+    test::WriteFileBytes(installer_, {'M', 'Z'});
+    test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
+    window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                nullptr, nullptr);
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override {
+    SetWorkerHooksForTesting(nullptr);
+    ClearPendingDeletions();
+    ::DestroyWindow(window_);
+    UiLanguage.store(kLanguageVietnamese);
+  }
+  void Run(int32_t language) {
+    LaunchInstaller({installer_.c_str(), package_.c_str(), directory_.c_str()}, window_, language);
+  }
+
+  test::TempDir dir_;
+  std::wstring directory_, installer_, package_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
+  Run(kLanguageEnglish);
+  const WideString argument = GetFirstArgument();
+  EXPECT_EQ(g_record.command_line, L"\"" + installer_ + L"\" " + argument.c_str() + L" /English");
+  EXPECT_FALSE(::IsWindowVisible(window_));
+  EXPECT_FALSE(g_record.shell_called);
+  EXPECT_TRUE(g_record.boxes.empty());
+  EXPECT_EQ(g_record.ends, 1);
+  // The installer still runs from there: the files stay until the next restart, the
+  // directory after the files in it.
+  EXPECT_TRUE(test::FileExists(installer_));
+  EXPECT_TRUE(test::FileExists(package_));
+  const std::vector<std::wstring> pending = PendingDeletions();
+  ASSERT_EQ(pending.size(), 4u);
+  EXPECT_TRUE(EndsWith(pending[0], installer_));
+  EXPECT_TRUE(EndsWith(pending[1], package_));
+  EXPECT_TRUE(EndsWith(pending[2], installer_));
+  EXPECT_TRUE(EndsWith(pending[3], directory_));
+}
+
+TEST_F(Launch, ElevatedStartGetsNoParametersAndTheFilesGo) {
+  g_record.create_ok = false;
+  Run(kLanguageVietnamese);
+  EXPECT_TRUE(g_record.shell_called);
+  EXPECT_EQ(g_record.shell_verb, L"runas");
+  EXPECT_EQ(g_record.shell_file, installer_);
+  EXPECT_FALSE(g_record.shell_had_parameters);
+  EXPECT_TRUE(g_record.boxes.empty());
+  EXPECT_FALSE(test::FileExists(installer_));
+  EXPECT_FALSE(test::FileExists(package_));
+  EXPECT_EQ(::GetFileAttributesW(directory_.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(g_record.ends, 1);
+}
+
+TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
+  for (int32_t language : {kLanguageVietnamese, kLanguageEnglish}) {
+    SCOPED_TRACE(language);
+    UiLanguage.store(language);
+    g_record = LaunchRecord();
+    g_record.create_ok = false;
+    g_record.shell_ok = false;
+    g_record.shell_error = ERROR_CANCELLED;
+    ::CreateDirectoryW(directory_.c_str(), nullptr);
+    test::WriteFileBytes(installer_, {'M', 'Z'});
+    test::WriteFileBytes(package_, {'H'});
+    Run(language);
+    ASSERT_EQ(g_record.boxes.size(), 1u);
+    EXPECT_EQ(g_record.boxes[0], std::wstring(L"Zuno Office Installation|") + GetMessageText(6).c_str() + L"|" +
+                                     std::to_wstring(MB_OK | MB_ICONINFORMATION));
+    EXPECT_FALSE(test::FileExists(installer_));
+    EXPECT_FALSE(test::FileExists(package_));
+    EXPECT_EQ(::GetFileAttributesW(directory_.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(PendingDeletions().empty());
+    EXPECT_EQ(g_record.ends, 1);
+  }
+}
+
+TEST_F(Launch, AnyOtherFailureIsSilentAndKeepsTheFilesForTheRestart) {
+  g_record.create_ok = false;
+  g_record.shell_ok = false;
+  g_record.shell_error = ERROR_FILE_NOT_FOUND;
+  Run(kLanguageEnglish);
+  EXPECT_TRUE(g_record.boxes.empty());
+  EXPECT_TRUE(test::FileExists(installer_));
+  EXPECT_EQ(PendingDeletions().size(), 4u);
+  EXPECT_EQ(g_record.ends, 1);
+}
+
+}  // namespace
