@@ -14,7 +14,8 @@
   /via                 "proxy" when the request came through a proxy (Via header), else "direct"
   /echo/...            the request path as the body
   /range               the Range header as the body ("none" without one)
-Usage: fault_server.py HOST PORT
+  /current             whichever of the above MODE_FILE names (without its slash); 404 without one
+Usage: fault_server.py HOST PORT [MODE_FILE]
 """
 import socket
 import struct
@@ -44,6 +45,12 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path
+        if path == "/current":
+            try:
+                with open(MODE_FILE) as mode:
+                    path = "/" + mode.read().strip()
+            except (OSError, TypeError):
+                path = "/404"
         if path == "/404":
             self.wfile.write(self.send(404, b"not here"))
         elif path == "/auth401-once":
@@ -99,6 +106,9 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(self.send(404, b"unknown"))
 
 
+MODE_FILE = None
+
 if __name__ == "__main__":
+    MODE_FILE = sys.argv[3] if len(sys.argv) > 3 else None
     ThreadingHTTPServer.daemon_threads = True
     ThreadingHTTPServer((sys.argv[1], int(sys.argv[2])), Handler).serve_forever()

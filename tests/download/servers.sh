@@ -4,6 +4,11 @@
 #   18081 our scripted origin (fault_server.py)
 #   18090 tinyproxy, open
 #   18091 tinyproxy asking for Basic authentication (zuno / secret)
+#   80    nginx as the maker's download server (download.zuno.example) for the end-to-end
+#         scenarios: the files of STATE/e2e/www; what is not there comes from the scripted
+#         origin's /current (STATE/e2e/mode names the behaviour). STATE/e2e/proxy-only
+#         refuses (403) every request that does not come through the open proxy, whose
+#         outgoing address is 127.0.0.2; STATE/e2e/slow sends at 200 KB/s.
 # servers.sh up|down STATE
 set -euo pipefail
 cmd=$1
@@ -37,7 +42,7 @@ if [ "${ZUNO_NETNS:-}" != "1" ]; then
 fi
 stop
 
-mkdir -p "$state/www" "$state/logs" "$state/full"
+mkdir -p "$state/www" "$state/logs" "$state/full" "$state/e2e/www"
 python3 - "$state/www" <<'PY'
 import sys
 www = sys.argv[1]
@@ -67,12 +72,29 @@ http {
     listen 127.0.0.1:18080;
     root $state/www;
   }
+  server {
+    listen 127.0.0.1:80;
+    server_name download.zuno.example;
+    root $state/e2e/www;
+    set \$gate "";
+    if (-f $state/e2e/proxy-only) { set \$gate "P"; }
+    if (\$remote_addr != "127.0.0.2") { set \$gate "\${gate}D"; }
+    if (\$gate = "PD") { return 403; }
+    if (-f $state/e2e/slow) { set \$limit_rate 200k; }
+    location / { try_files \$uri @scripted; }
+    location @scripted {
+      rewrite ^ /current break;
+      proxy_pass http://127.0.0.1:18081;
+      proxy_buffering off;
+      proxy_http_version 1.1;
+    }
+  }
 }
 NGINX
 nginx -c "$state/nginx.conf" -e "$state/logs/nginx-error.log" </dev/null >/dev/null 2>&1 &
 echo $! >"$state/nginx.pid"
 
-python3 "$here/fault_server.py" 127.0.0.1 18081 </dev/null >/dev/null 2>"$state/logs/fault.log" &
+python3 "$here/fault_server.py" 127.0.0.1 18081 "$state/e2e/mode" </dev/null >/dev/null 2>"$state/logs/fault.log" &
 echo $! >"$state/fault.pid"
 
 for port in 18090 18091; do
@@ -85,7 +107,7 @@ for port in 18090 18091; do
     echo "LogFile \"$state/logs/tinyproxy-$port.log\""
     echo "Allow 127.0.0.1"
     echo "ViaProxyName \"zunotest\""
-    [ "$port" = 18091 ] && echo "BasicAuth zuno secret"
+    if [ "$port" = 18091 ]; then echo "BasicAuth zuno secret"; else echo "Bind 127.0.0.2"; fi
   } >"$state/tinyproxy-$port.conf"
   tinyproxy -d -c "$state/tinyproxy-$port.conf" </dev/null >/dev/null 2>>"$state/logs/tinyproxy-$port.log" &
   echo $! >"$state/tinyproxy-$port.pid"
@@ -94,4 +116,4 @@ done
 # A small file system that fills up: for writes that fail part-way.
 mount -t tmpfs -o size=64k tmpfs "$state/full"
 
-for port in 18080 18081 18090 18091; do wait_port "$port"; done
+for port in 18080 18081 18090 18091 80; do wait_port "$port"; done

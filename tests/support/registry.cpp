@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "win/unique_handle.h"
 
 namespace test {
@@ -47,6 +49,63 @@ DWORD ScopedKey::ValueCount() const {
   ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
                      nullptr, nullptr, nullptr, nullptr);
   return values;
+}
+
+namespace {
+// Where the system keeps the files to delete at the next restart: pairs of source and target,
+// an empty target meaning deletion.
+constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+constexpr wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+}  // namespace
+
+std::vector<std::wstring> PendingDeletions() {
+  std::vector<std::wstring> deletions;
+  DWORD type = 0;
+  DWORD bytes = 0;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, nullptr,
+                     &bytes) != ERROR_SUCCESS) {
+    return deletions;
+  }
+  std::vector<wchar_t> data(bytes / sizeof(wchar_t) + 2, L'\0');
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, data.data(),
+                     &bytes) != ERROR_SUCCESS) {
+    return deletions;
+  }
+  // Empty targets are empty strings between the sources: walk by the size, not to the first
+  // empty string.
+  std::vector<std::wstring> strings;
+  const wchar_t* end = data.data() + bytes / sizeof(wchar_t);
+  for (const wchar_t* p = data.data(); p < end; p += wcslen(p) + 1) strings.emplace_back(p);
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+    if (!strings[i].empty() && strings[i + 1].empty()) deletions.push_back(strings[i]);
+  }
+  return deletions;
+}
+
+void ClearPendingDeletions() {
+  win::UniqueRegKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key.get(), kPendingRenames);
+  }
+}
+
+
+std::wstring RunOnceValue(const wchar_t* name) {
+  wchar_t value[1024] = {};
+  DWORD bytes = sizeof(value) - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnce, name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  return value;
+}
+
+void DeleteRunOnceValue(const wchar_t* name) {
+  win::UniqueRegKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key.get(), name);
+  }
 }
 
 }  // namespace test

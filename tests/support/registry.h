@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -31,5 +32,14 @@ class ScopedKey {
  private:
   std::wstring key_;
 };
+
+// The files the system is to delete at the next restart, in their order, as recorded
+// (with the "\\??\\" prefix of native paths).
+[[nodiscard]] std::vector<std::wstring> PendingDeletions();
+void ClearPendingDeletions();
+
+// HKLM "Software\Microsoft\Windows\CurrentVersion\RunOnce" value `name`, or empty.
+[[nodiscard]] std::wstring RunOnceValue(const wchar_t* name);
+void DeleteRunOnceValue(const wchar_t* name);
 
 }  // namespace test

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 #include "workflow/startup_checks.h"
 
@@ -75,43 +76,6 @@ void FakeEndProcess() { ++g_record.ends; }
 
 const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeMessageBox, FakeEndProcess};
 
-// Where the system keeps the files to delete at the next restart: pairs of source and target,
-// an empty target meaning deletion.
-constexpr wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-
-std::vector<std::wstring> PendingDeletions() {
-  std::vector<std::wstring> deletions;
-  DWORD type = 0;
-  DWORD bytes = 0;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, nullptr,
-                     &bytes) != ERROR_SUCCESS) {
-    return deletions;
-  }
-  std::vector<wchar_t> data(bytes / sizeof(wchar_t) + 2, L'\0');
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, &type, data.data(),
-                     &bytes) != ERROR_SUCCESS) {
-    return deletions;
-  }
-  // Empty targets are empty strings between the sources: walk by the size, not to the first
-  // empty string.
-  std::vector<std::wstring> strings;
-  const wchar_t* end = data.data() + bytes / sizeof(wchar_t);
-  for (const wchar_t* p = data.data(); p < end; p += wcslen(p) + 1) strings.emplace_back(p);
-  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-    if (!strings[i].empty() && strings[i + 1].empty()) deletions.push_back(strings[i]);
-  }
-  return deletions;
-}
-
-void ClearPendingDeletions() {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(key, kPendingRenames);
-    ::RegCloseKey(key);
-  }
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -123,7 +87,7 @@ class Launch : public testing::Test {
   void SetUp() override {
     g_record = LaunchRecord();
     SetWorkerHooksForTesting(&kFakeHooks);
-    ClearPendingDeletions();
+    test::ClearPendingDeletions();
     directory_ = dir_.Path(L"0abcd.tmp");
     ASSERT_TRUE(::CreateDirectoryW(directory_.c_str(), nullptr));
     installer_ = directory_ + L"\\SetupB.exe";
@@ -136,7 +100,7 @@ class Launch : public testing::Test {
   }
   void TearDown() override {
     SetWorkerHooksForTesting(nullptr);
-    ClearPendingDeletions();
+    test::ClearPendingDeletions();
     ::DestroyWindow(window_);
     UiLanguage.store(kLanguageVietnamese);
   }
@@ -161,7 +125,7 @@ TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
   // directory after the files in it.
   EXPECT_TRUE(test::FileExists(installer_));
   EXPECT_TRUE(test::FileExists(package_));
-  const std::vector<std::wstring> pending = PendingDeletions();
+  const std::vector<std::wstring> pending = test::PendingDeletions();
   ASSERT_EQ(pending.size(), 4u);
   EXPECT_TRUE(EndsWith(pending[0], installer_));
   EXPECT_TRUE(EndsWith(pending[1], package_));
@@ -201,7 +165,7 @@ TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
     EXPECT_FALSE(test::FileExists(installer_));
     EXPECT_FALSE(test::FileExists(package_));
     EXPECT_EQ(::GetFileAttributesW(directory_.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(PendingDeletions().empty());
+    EXPECT_TRUE(test::PendingDeletions().empty());
     EXPECT_EQ(g_record.ends, 1);
   }
 }
@@ -213,7 +177,7 @@ TEST_F(Launch, AnyOtherFailureIsSilentAndKeepsTheFilesForTheRestart) {
   Run(kLanguageEnglish);
   EXPECT_TRUE(g_record.boxes.empty());
   EXPECT_TRUE(test::FileExists(installer_));
-  EXPECT_EQ(PendingDeletions().size(), 4u);
+  EXPECT_EQ(test::PendingDeletions().size(), 4u);
   EXPECT_EQ(g_record.ends, 1);
 }
 

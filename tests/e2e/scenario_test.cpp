@@ -1,0 +1,506 @@
+// End-to-end scenarios: the real installer under Wine, driven by the test driver as a user
+// would, against the real servers of the test network (nginx as the download server, the
+// forward proxies, the scripted origin), with real registry values and real files. Each
+// scenario checks what a user and the machine see afterwards.
+//
+// The download server's behaviour is set through files in ZUNO_E2E_DIR (see servers.sh):
+// www/ holds what it serves, "mode" names the scripted behaviour for anything else,
+// "proxy-only" refuses direct requests, "slow" sends at 200 KB/s.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "package/package_codec.h"
+#include "tests/download/proxy_settings.h"
+#include "tests/existing/installed_product.h"
+#include "tests/support/registry.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::wstring Env(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  return value ? value : L"";
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::wstring Text(int32_t message, int32_t language) {
+  const int32_t previous = UiLanguage.exchange(language);
+  std::wstring text = GetMessageText(message).c_str();
+  UiLanguage.store(previous);
+  return text;
+}
+
+// What the driver reported.
+struct Outcome {
+  std::vector<std::wstring> lines;
+  std::vector<std::wstring> statuses;
+  std::vector<std::wstring> boxes;  // icon|caption|text
+  int exit_code = -1;
+  bool timed_out = false;
+
+  bool StatusSeen(const std::wstring& text) const {
+    return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
+  }
+  std::wstring LastStatus() const { return statuses.empty() ? L"" : statuses.back(); }
+};
+
+std::wstring Unescape(std::wstring text) {
+  for (size_t i = 0; (i = text.find(L"\\n", i)) != std::wstring::npos; ++i) text.replace(i, 2, L"\n");
+  return text;
+}
+
+// Runs the driver on the installer and collects its report.
+Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_arguments = L"") {
+  std::wstring command = L"\"" + Env(L"ZUNO_DRIVER_EXE") + L"\" --timeout 90 " + driver_options + L" -- \"" +
+                         Env(L"ZUNO_SETUP_EXE") + L"\"";
+  if (!installer_arguments.empty()) command += L" " + installer_arguments;
+
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  ::CreatePipe(&read_end, &write_end, &inherit, 0);
+  ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write_end;
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION process = {};
+  Outcome run;
+  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                        &process);
+  ::CloseHandle(write_end);
+  EXPECT_TRUE(started) << "cannot start the driver: " << ::GetLastError();
+  if (!started) {
+    ::CloseHandle(read_end);
+    return run;
+  }
+  std::string output;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(read_end, buffer, sizeof(buffer), &got, nullptr) && got > 0) output.append(buffer, got);
+  ::CloseHandle(read_end);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+
+  size_t begin = 0;
+  while (begin < output.size()) {
+    size_t end = output.find('\n', begin);
+    if (end == std::string::npos) end = output.size();
+    std::wstring line = FromUtf8(output.substr(begin, end - begin));
+    if (!line.empty() && line.back() == L'\r') line.pop_back();
+    begin = end + 1;
+    run.lines.push_back(line);
+    if (line.rfind(L"STATUS ", 0) == 0) run.statuses.push_back(Unescape(line.substr(7)));
+    if (line.rfind(L"BOX ", 0) == 0) run.boxes.push_back(Unescape(line.substr(4)));
+    if (line.rfind(L"EXIT ", 0) == 0) run.exit_code = _wtoi(line.c_str() + 5);
+    if (line == L"TIMEOUT") run.timed_out = true;
+  }
+  return run;
+}
+
+std::string Narrow(const std::wstring& text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), n, nullptr, nullptr);
+  return narrow;
+}
+
+std::string Report(const Outcome& run) {
+  std::string text;
+  for (const std::wstring& line : run.lines) text += "  " + Narrow(line) + "\n";
+  return text;
+}
+
+// The download directories ("0xxxx.tmp") in the temporary directory.
+std::set<std::wstring> DownloadDirectories() {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  std::set<std::wstring> found;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((std::wstring(temp) + L"0*.tmp").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return found;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.insert(std::wstring(temp) + entry.cFileName);
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  return found;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((directory + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(entry.cFileName);
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Scenario : public testing::Test {
+ protected:
+  void SetUp() override {
+    e2e_ = Env(L"ZUNO_E2E_DIR");
+    if (Env(L"ZUNO_NETNS") != L"1" || e2e_.empty()) GTEST_SKIP() << "needs the test network namespace";
+    test::ClearProxySettings();
+    for (const wchar_t* name : {L"mode", L"proxy-only", L"slow"}) ::DeleteFileW(E2e(name).c_str());
+    test::RemoveTree(E2e(L"www"));
+    ::CreateDirectoryW(E2e(L"www").c_str(), nullptr);
+    PublishPackage(false);
+    test::ClearPendingDeletions();
+    test::DeleteRunOnceValue(L"ZunoSetup");
+    demo_log_ = E2e(L"demo-command-line.txt");
+    ::DeleteFileW(demo_log_.c_str());
+    ::SetEnvironmentVariableW(L"ZUNO_DEMO_LOG", demo_log_.c_str());
+    ::SetEnvironmentVariableW(L"ZUNO_DEMO_SECONDS", L"1");
+    SetLanguage(kLanguageVietnamese);
+    before_ = DownloadDirectories();
+  }
+
+  void TearDown() override {
+    if (e2e_.empty()) return;
+    // The demo setup closes itself a second after it started; then its files can go.
+    for (const std::wstring& directory : NewDownloadDirectories()) {
+      for (int i = 0; i < 40 && ::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) {
+        test::RemoveTree(directory);
+        if (::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES) ::Sleep(100);
+      }
+    }
+    test::ClearProxySettings();
+    test::ClearPendingDeletions();
+    test::DeleteRunOnceValue(L"ZunoSetup");
+  }
+
+  std::wstring E2e(const wchar_t* name) const { return e2e_ + L"\\" + name; }
+  void Touch(const wchar_t* name, const std::string& content = "") const {
+    test::WriteFileBytes(E2e(name), std::vector<uint8_t>(content.begin(), content.end()));
+  }
+  void SetLanguage(DWORD language) { zuno_key_.Set(L"fGiaodien", REG_DWORD, &language, sizeof(language)); }
+
+  // Both packages of the demo setup, as the maker publishes them; `tampered` flips one
+  // byte of the payload so that the digest no longer matches.
+  void PublishPackage(bool tampered) const {
+    const std::vector<uint8_t> setup = test::ReadFileBytes(Env(L"ZUNO_DEMO_EXE"));
+    ASSERT_FALSE(setup.empty());
+    std::vector<uint8_t> package(kPackageHeaderSize + setup.size());
+    ASSERT_TRUE(BuildPackage(setup.data(), static_cast<uint32_t>(setup.size()), 0x5A17C0DEu, package.data()));
+    if (tampered) package[package.size() / 2] ^= 0x40;
+    test::WriteFileBytes(E2e(L"www\\OG3tup2015X64.exe"), package);
+    test::WriteFileBytes(E2e(L"www\\OG3tup2015.exe"), package);
+  }
+  void Unpublish() const {
+    ::DeleteFileW(E2e(L"www\\OG3tup2015X64.exe").c_str());
+    ::DeleteFileW(E2e(L"www\\OG3tup2015.exe").c_str());
+  }
+
+  std::vector<std::wstring> NewDownloadDirectories() const {
+    std::vector<std::wstring> fresh;
+    for (const std::wstring& directory : DownloadDirectories()) {
+      if (!before_.count(directory)) fresh.push_back(directory);
+    }
+    return fresh;
+  }
+
+  // The command line the demo setup was started with; empty when it never ran.
+  std::wstring SetupCommandLine(DWORD wait_ms = 10000) const {
+    for (DWORD waited = 0; waited <= wait_ms; waited += 100) {
+      const std::vector<uint8_t> bytes = test::ReadFileBytes(demo_log_);
+      if (!bytes.empty()) return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+      ::Sleep(100);
+    }
+    return L"";
+  }
+
+  // The installer's download succeeded and the demo setup was started with `argument` and
+  // the switch of `language`; the files it runs from wait for the next restart.
+  void ExpectLaunched(const Outcome& run, const std::wstring& argument, int32_t language, size_t boxes = 0) const {
+    EXPECT_EQ(run.exit_code, 0) << Report(run);
+    EXPECT_EQ(run.boxes.size(), boxes) << Report(run);
+    EXPECT_EQ(run.LastStatus(), Text(2, language)) << Report(run);
+    const std::vector<std::wstring> fresh = NewDownloadDirectories();
+    ASSERT_EQ(fresh.size(), 1u) << Report(run);
+    const std::wstring installer = fresh[0] + L"\\SetupB.exe";
+    const std::wstring expected = L"\"" + installer + L"\" " + argument +
+                                  (language == kLanguageEnglish ? L" /English" : L" /Vietnamese");
+    EXPECT_EQ(SetupCommandLine(), expected) << Report(run);
+    // (The demo setup adds a record of its own beside itself.)
+    std::vector<std::wstring> files = FilesIn(fresh[0]);
+    files.erase(std::remove(files.begin(), files.end(), L"SetupB.exe.log"), files.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{L"Setup.dat", L"SetupB.exe"}));
+    const std::vector<std::wstring> pending = test::PendingDeletions();
+    ASSERT_EQ(pending.size(), 4u);
+    EXPECT_NE(pending[0].find(installer), std::wstring::npos);
+    EXPECT_NE(pending[1].find(fresh[0] + L"\\Setup.dat"), std::wstring::npos);
+    EXPECT_NE(pending[3].find(fresh[0]), std::wstring::npos);
+    EXPECT_EQ(pending[3].size(), pending[3].find(fresh[0]) + fresh[0].size());
+  }
+
+  // The download failed: message 1 on the line and in an error box, nothing left behind.
+  void ExpectDownloadFailure(const Outcome& run, int32_t language = kLanguageVietnamese) const {
+    EXPECT_EQ(run.exit_code, 0) << Report(run);
+    ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+    EXPECT_EQ(run.boxes[0], L"error|ZunoOnlineSetup|" + Text(1, language));
+    EXPECT_EQ(run.LastStatus(), Text(1, language));
+    EXPECT_TRUE(NewDownloadDirectories().empty());
+    EXPECT_EQ(SetupCommandLine(0), L"");
+  }
+
+  std::wstring e2e_;
+  std::wstring demo_log_;
+  std::set<std::wstring> before_;
+  test::ScopedKey zuno_key_{L"SOFTWARE\\Zuno"};
+};
+
+// ---- Connection modes ------------------------------------------------------------------------
+
+TEST_F(Scenario, DirectDownloadLaunchesTheSetup) {
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_FALSE(run.StatusSeen(Text(4, kLanguageVietnamese)));
+  EXPECT_FALSE(run.StatusSeen(Text(5, kLanguageVietnamese)));
+}
+
+TEST_F(Scenario, DirectRefusedThenTheDefaultProxy) {
+  Touch(L"proxy-only");
+  test::SetDefaultProxy("127.0.0.1:18090");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
+  EXPECT_FALSE(run.StatusSeen(Text(5, kLanguageVietnamese))) << Report(run);
+}
+
+TEST_F(Scenario, DirectAndDefaultProxyFailThenTheIeProxy) {
+  Touch(L"proxy-only");
+  test::SetDefaultProxy("127.0.0.1:18091");  // wants credentials the installer has not got
+  test::SetIeSettings(test::kIeDirect | test::kIeProxy, "127.0.0.1:18090");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
+  EXPECT_TRUE(run.StatusSeen(Text(5, kLanguageVietnamese))) << Report(run);
+}
+
+TEST_F(Scenario, ProxyAutoConfigurationThroughTheIeSettings) {
+  Touch(L"proxy-only");
+  // With detection asked for, the script's proxy replaces the entered one, which leads nowhere.
+  test::SetIeSettings(test::kIeProxy | test::kIeAutoConfigUrl | test::kIeAutoDetect, "127.0.0.1:18099", "",
+                      "http://127.0.0.1:18080/proxy.pac");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_TRUE(run.StatusSeen(Text(5, kLanguageVietnamese))) << Report(run);
+}
+
+TEST_F(Scenario, AllThreeModesFail) {
+  Touch(L"proxy-only");
+  const Outcome run = Drive(L"");
+  ExpectDownloadFailure(run);
+  EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese)));
+  EXPECT_TRUE(run.StatusSeen(Text(5, kLanguageVietnamese)));
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"PROGRESS 0"), run.lines.end());
+}
+
+// ---- What the server or the proxy answers ----------------------------------------------------
+
+TEST_F(Scenario, ServerAuthenticationThatCannotBeAnswered) {
+  Unpublish();
+  Touch(L"mode", "auth401-always");
+  ExpectDownloadFailure(Drive(L""));
+}
+
+TEST_F(Scenario, ProxyAuthenticationThatCannotBeAnswered) {
+  Touch(L"proxy-only");
+  test::SetDefaultProxy("127.0.0.1:18091");
+  test::SetIeSettings(test::kIeDirect | test::kIeProxy, "127.0.0.1:18091");
+  ExpectDownloadFailure(Drive(L""));
+}
+
+TEST_F(Scenario, ShortBodyIsAFailedDownload) {
+  Unpublish();
+  Touch(L"mode", "short");
+  ExpectDownloadFailure(Drive(L""));
+}
+
+TEST_F(Scenario, TamperedPackageIsReportedAndRemoved) {
+  PublishPackage(true);
+  const Outcome run = Drive(L"");
+  ExpectDownloadFailure(run);
+  // The download itself went through; the package failed its check.
+  EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 0"), run.lines.end())
+      << Report(run);
+}
+
+// ---- Start-up ----------------------------------------------------------------------------------
+
+TEST_F(Scenario, SecondCopyWhileOneRunsEndsWithoutAWindow) {
+  Touch(L"slow");
+  struct First {
+    Outcome run;
+    static DWORD WINAPI Go(void* self) {
+      static_cast<First*>(self)->run = Drive(L"");
+      return 0;
+    }
+  } first;
+  HANDLE thread = ::CreateThread(nullptr, 0, First::Go, &first, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // Once the first copy shows its dialog, start a second.
+  for (int i = 0; i < 100 && ::FindWindowW(nullptr, L"Zuno Office Installation") == nullptr; ++i) ::Sleep(100);
+  const Outcome second = Drive(L"");
+  EXPECT_EQ(second.exit_code, 0) << Report(second);
+  EXPECT_NE(std::find(second.lines.begin(), second.lines.end(), L"WINDOWS 0"), second.lines.end())
+      << Report(second);
+  EXPECT_TRUE(second.statuses.empty());
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+  ExpectLaunched(first.run, L"", kLanguageVietnamese);
+}
+
+TEST_F(Scenario, InterfaceLanguageFromTheRegistry) {
+  SetLanguage(kLanguageEnglish);
+  ExpectLaunched(Drive(L""), L"", kLanguageEnglish);
+}
+
+TEST_F(Scenario, InvalidLanguageValueKeepsVietnamese) {
+  SetLanguage(7);
+  ExpectLaunched(Drive(L""), L"", kLanguageVietnamese);
+}
+
+TEST_F(Scenario, TemporaryDirectoryOf260CharactersIsRefused) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  std::wstring long_temp = std::wstring(temp) + std::wstring(240, L'x');
+  long_temp.resize(std::max<size_t>(long_temp.size(), 262), L'y');
+  wchar_t saved_tmp[MAX_PATH] = {}, saved_temp[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"TMP", saved_tmp, MAX_PATH);
+  ::GetEnvironmentVariableW(L"TEMP", saved_temp, MAX_PATH);
+  ::SetEnvironmentVariableW(L"TMP", long_temp.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", long_temp.c_str());
+  const Outcome run = Drive(L"");
+  ::SetEnvironmentVariableW(L"TMP", saved_tmp);
+  ::SetEnvironmentVariableW(L"TEMP", saved_temp);
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_NE(run.boxes[0].find(Text(3, kLanguageVietnamese)), std::wstring::npos) << Report(run);
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+  EXPECT_EQ(SetupCommandLine(0), L"");
+}
+
+// ---- An installed product --------------------------------------------------------------------
+
+class InstalledScenario : public Scenario {
+ protected:
+  void SetUp() override {
+    Scenario::SetUp();
+    if (IsSkipped()) return;
+    product_.InstallComplete();
+    product_.RegisterName(L"Zuno Office Guard 2024");
+    product_.PutProgram(L"ZunoUnst.exe", L"record_args.exe");
+    SetLanguage(kLanguageEnglish);
+  }
+  std::wstring UninstallerRecord() const {
+    for (int i = 0; i < 50; ++i) {
+      const std::vector<uint8_t> bytes = test::ReadFileBytes(product_.Path(L"ZunoUnst.exe.log"));
+      if (!bytes.empty()) return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+      ::Sleep(100);
+    }
+    return L"";
+  }
+  test::InstalledProduct product_;
+};
+
+TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTheRestart) {
+  const Outcome run = Drive(L"--answer ok");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|Zuno Office Guard 2024 has already been installed on your "
+                          L"computer.\nTo install the new version, you should uninstall the current version.");
+  EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), Env(L"ZUNO_SETUP_EXE"));
+  const std::wstring record = UninstallerRecord();
+  EXPECT_NE(record.find(L"/Silent"), std::wstring::npos) << Narrow(record);
+  EXPECT_NE(record.find(L"\n" + product_.dir() + L"\n"), std::wstring::npos) << Narrow(record);
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+}
+
+TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {
+  const Outcome run = Drive(L"--answer cancel");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), L"");
+  ::Sleep(500);
+  EXPECT_FALSE(test::FileExists(product_.Path(L"ZunoUnst.exe.log")));
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+}
+
+TEST_F(InstalledScenario, AnArgumentSkipsTheChecksAndReachesTheSetup) {
+  const Outcome run = Drive(L"", L"/campaign=spring");
+  ExpectLaunched(run, L"/campaign=spring", kLanguageEnglish);
+  EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), L"");
+}
+
+TEST_F(Scenario, OlderGenerationIsTurnedAway) {
+  test::InstalledProduct old;
+  old.RegisterDir(old.dir());
+  old.PutProgram(L"Zuno2009.exe");
+  const Outcome run = Drive(L"");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|" + Text(25, kLanguageVietnamese));
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+}
+
+// ---- Stopping ------------------------------------------------------------------------------------
+
+TEST_F(Scenario, StopAnsweredNoLetsTheInstallationGoOn) {
+  Touch(L"slow");
+  SetLanguage(kLanguageEnglish);
+  const Outcome run = Drive(L"--stop-when \"Downloading installer\" --stop-answer no");
+  ASSERT_FALSE(run.boxes.empty()) << Report(run);
+  EXPECT_EQ(run.boxes[0], L"information|Zuno Office Installation|" + Text(7, kLanguageEnglish));
+  ExpectLaunched(run, L"", kLanguageEnglish, 1);
+}
+
+TEST_F(Scenario, StopAnsweredYesEndsTheInstaller) {
+  Touch(L"slow");
+  SetLanguage(kLanguageEnglish);
+  const Outcome run = Drive(L"--stop-when \"Downloading installer\" --stop-answer yes");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(run.boxes[0], L"information|Zuno Office Installation|" + Text(7, kLanguageEnglish));
+  EXPECT_EQ(SetupCommandLine(3000), L"");
+  EXPECT_TRUE(test::PendingDeletions().empty());
+}
+
+TEST_F(Scenario, CloseCommandAsksWithTheQuestionIconAndYesEnds) {
+  Touch(L"slow");
+  const Outcome run = Drive(L"--close-when \"t\x1EA3i b\" --stop-answer yes");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(run.boxes[0], L"question|Zuno Office Installation|" + Text(7, kLanguageVietnamese));
+  EXPECT_EQ(SetupCommandLine(3000), L"");
+}
+
+TEST_F(Scenario, EscapeEndsTheDialogWithoutAQuestion) {
+  Touch(L"slow");
+  const Outcome run = Drive(L"--escape-when \"t\x1EA3i b\"");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  EXPECT_TRUE(run.boxes.empty()) << Report(run);
+  EXPECT_EQ(SetupCommandLine(3000), L"");
+}
+
+}  // namespace
