@@ -10,6 +10,7 @@
 //
 // It starts PROGRAM under the debug API and prints, one per line, in UTF-8:
 //   TRACE <text>                 each debugger output line
+//   DIALOG <title>|<button>      the dialog's title and cancel button (control 1005), once shown
 //   STATUS <text>                the status line (control 1007) whenever it changes
 //   PROGRESS <n>                 the progress bar (control 1003) whenever it changes (-2: the
 //                                dialog thread did not answer within a second)
@@ -296,6 +297,7 @@ int wmain(int argc, wchar_t** argv) {
     ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&found));
     for (HWND hwnd : found.visible) seen_windows.insert(hwnd);
     if (found.dialog) {
+      if (!status_seen) Print(L"DIALOG " + TextOf(found.dialog) + L"|" + TextOf(::GetDlgItem(found.dialog, 1005)));
       HWND status_control = ::GetDlgItem(found.dialog, 1007);
       const std::wstring now = TextOf(status_control);
       if (!status_seen || now != status) {

@@ -49,6 +49,7 @@ struct Outcome {
   std::vector<std::wstring> lines;
   std::vector<std::wstring> statuses;
   std::vector<std::wstring> boxes;  // icon|caption|text
+  std::wstring dialog;              // title|cancel button
   int exit_code = -1;
   bool timed_out = false;
 
@@ -108,6 +109,7 @@ Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_
     run.lines.push_back(line);
     if (line.rfind(L"STATUS ", 0) == 0) run.statuses.push_back(Unescape(line.substr(7)));
     if (line.rfind(L"BOX ", 0) == 0) run.boxes.push_back(Unescape(line.substr(4)));
+    if (line.rfind(L"DIALOG ", 0) == 0) run.dialog = line.substr(7);
     if (line.rfind(L"EXIT ", 0) == 0) run.exit_code = _wtoi(line.c_str() + 5);
     if (line == L"TIMEOUT") run.timed_out = true;
   }
@@ -373,12 +375,16 @@ TEST_F(Scenario, SecondCopyWhileOneRunsEndsWithoutAWindow) {
 
 TEST_F(Scenario, InterfaceLanguageFromTheRegistry) {
   SetLanguage(kLanguageEnglish);
-  ExpectLaunched(Drive(L""), L"", kLanguageEnglish);
+  const Outcome run = Drive(L"");
+  EXPECT_EQ(run.dialog, L"Zuno Office Installation|Cancel");
+  ExpectLaunched(run, L"", kLanguageEnglish);
 }
 
 TEST_F(Scenario, InvalidLanguageValueKeepsVietnamese) {
   SetLanguage(7);
-  ExpectLaunched(Drive(L""), L"", kLanguageVietnamese);
+  const Outcome run = Drive(L"");
+  EXPECT_EQ(run.dialog, L"Zuno Office Installation|" + Text(0, kLanguageVietnamese));
+  ExpectLaunched(run, L"", kLanguageVietnamese);
 }
 
 TEST_F(Scenario, TemporaryDirectoryOf260CharactersIsRefused) {
@@ -483,6 +489,18 @@ TEST_F(Scenario, StopAnsweredYesEndsTheInstaller) {
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"information|Zuno Office Installation|" + Text(7, kLanguageEnglish));
   EXPECT_EQ(SetupCommandLine(3000), L"");
+  EXPECT_TRUE(test::PendingDeletions().empty());
+}
+
+TEST_F(Scenario, StopConfirmedAfterTheDownloadLaunchesNothingAndKeepsTheFiles) {
+  SetLanguage(kLanguageEnglish);
+  const Outcome run = Drive(L"--stop-when \"Download completed\" --stop-answer yes");
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
+  EXPECT_EQ(SetupCommandLine(3000), L"");
+  const std::vector<std::wstring> fresh = NewDownloadDirectories();
+  ASSERT_EQ(fresh.size(), 1u);
+  EXPECT_EQ(FilesIn(fresh[0]), (std::vector<std::wstring>{L"Setup.dat", L"SetupB.exe"}));
   EXPECT_TRUE(test::PendingDeletions().empty());
 }
 
