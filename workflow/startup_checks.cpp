@@ -1,13 +1,23 @@
 #include "workflow/startup_checks.h"
 
+#include <atomic>
+
 #include <shellapi.h>
 
 #include "win/unique_handle.h"
 
+namespace {
+std::atomic<TokenInformationReader> g_token_reader{::GetTokenInformation};
+}  // namespace
+
+void SetTokenReaderForTesting(TokenInformationReader reader) {
+  g_token_reader.store(reader ? reader : ::GetTokenInformation);
+}
+
 bool IsAdminGroupMember() {
   win::UniqueKernelHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  return TokenListsAdministrators(token.get());
+  return TokenListsAdministrators(token.get(), g_token_reader.load());
 }
 
 bool TokenListsAdministrators(HANDLE token, TokenInformationReader reader) {

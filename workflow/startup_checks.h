@@ -17,6 +17,10 @@ using TokenInformationReader = BOOL(WINAPI*)(HANDLE token, TOKEN_INFORMATION_CLA
 // False on every failure.
 [[nodiscard]] bool IsAdminGroupMember();
 
+// Where IsAdminGroupMember reads the groups: a token without Administrators cannot be had
+// under Wine, so tests serve their own list. Null restores GetTokenInformation.
+void SetTokenReaderForTesting(TokenInformationReader reader);
+
 // The same test on `token`, reading its groups through `reader`.
 [[nodiscard]] bool TokenListsAdministrators(HANDLE token,
                                             TokenInformationReader reader = ::GetTokenInformation);

@@ -1,0 +1,80 @@
+// The dialog's early ways out, run in this process on the real dialog template: a token
+// without Administrators and threads that cannot be started (neither can be had from Wine
+// for a real process). The message boxes are answered by the test.
+#include "app/zuno_online_setup_dlg.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "win/application.h"
+#include "workflow/startup_checks.h"
+
+namespace {
+
+std::vector<std::wstring> g_boxes;  // text|type
+int g_thread_starts = 0;
+
+int RecordBox(HWND, const wchar_t* text, const wchar_t*, UINT type) {
+  g_boxes.push_back(std::wstring(text) + L"|" + std::to_wstring(type));
+  return IDOK;
+}
+
+// A token whose group list is empty.
+BOOL WINAPI NoGroups(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID buffer, DWORD size, PDWORD returned) {
+  *returned = sizeof(TOKEN_GROUPS);
+  if (size < sizeof(TOKEN_GROUPS)) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  static_cast<TOKEN_GROUPS*>(buffer)->GroupCount = 0;
+  return TRUE;
+}
+
+uintptr_t CountedStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
+  ++g_thread_starts;
+  return 0;  // as _beginthreadex answers when no thread can be made
+}
+
+class DialogExit : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_boxes.clear();
+    g_thread_starts = 0;
+    previous_box_ = win::SetMessageBoxForTesting(RecordBox);
+    SetThreadStarterForTesting(CountedStart);
+  }
+  void TearDown() override {
+    win::SetMessageBoxForTesting(previous_box_);
+    SetThreadStarterForTesting(nullptr);
+    SetTokenReaderForTesting(nullptr);
+  }
+  static void RunDialog() {
+    CZunoOnlineSetupDlg dialog(nullptr);
+    dialog.DoModal();
+  }
+  win::MessageBoxFunction previous_box_ = nullptr;
+};
+
+// The argument skips the product checks, so only the admin check and the threads matter:
+// this test program runs with gtest's arguments on its command line.
+TEST_F(DialogExit, WithoutAdministratorsMessage23AndNothingStarted) {
+  SetTokenReaderForTesting(NoGroups);
+  RunDialog();
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], std::wstring(GetMessageText(23).c_str()) + L"|" + std::to_wstring(MB_OK | MB_ICONEXCLAMATION));
+  EXPECT_EQ(g_thread_starts, 0);
+}
+
+TEST_F(DialogExit, ThreadsThatCannotStartEndTheDialogWithMessage3) {
+  RunDialog();
+  EXPECT_EQ(g_thread_starts, 2);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], std::wstring(GetMessageText(3).c_str()) + L"|" + std::to_wstring(MB_OK | MB_ICONERROR));
+}
+
+}  // namespace
