@@ -3,7 +3,10 @@
 # setup program, against a local download server with a package built by our own tool.
 # On a fresh Debian machine (as root) it first installs what it lacks and builds what it needs.
 #
-#   scripts/main-job.sh [--english] [--out DIR]
+#   scripts/main-job.sh [--english] [--ask-stop] [--out DIR]
+#
+# --ask-stop presses the cancel button half-way through the download and answers the stop
+# question with No (after a screenshot of it), so the installation goes on.
 #
 # It prints the trace lines and the status line as they change, and leaves a screenshot of
 # each stage in DIR (default out/main-job).
@@ -12,14 +15,16 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 language=0
+ask_stop=0
 out="$root/out/main-job"
 while [ $# -gt 0 ]; do
   case "$1" in
     --english) language=1 ;;
     --vietnamese) language=0 ;;
+    --ask-stop) ask_stop=1 ;;
     --out) out=$2; shift ;;
     --inside) shift; break ;;
-    *) echo "usage: $0 [--english|--vietnamese] [--out DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--english|--vietnamese] [--ask-stop] [--out DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -42,7 +47,8 @@ if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   tests/harness/wine-env.sh build/windows/wine down
   export ZUNO_MAIN_JOB_INSIDE=1
   [ -n "${DISPLAY:-}" ] && export ZUNO_DISPLAY="$DISPLAY"
-  exec tests/harness/netns.sh "$0" --out "$out" $([ "$language" = 1 ] && echo --english)
+  exec tests/harness/netns.sh "$0" --out "$out" $([ "$language" = 1 ] && echo --english) \
+    $([ "$ask_stop" = 1 ] && echo --ask-stop)
 fi
 
 # Inside the private network: download.zuno.example is 127.0.0.1 here.
@@ -85,14 +91,17 @@ screenshot() {
   file=$(printf '%s/%02d-%s.png' "$out" "$shot" "$1")
   (sleep "${2:-0.3}"; import -display "$DISPLAY" -window root "$file" 2>/dev/null || true) &
 }
+driver_options=(--timeout 120)
+[ "$ask_stop" = 1 ] && driver_options+=(--stop-at-progress 40 --stop-answer no --answer-delay 1500)
 status=0
 # The lines are read as they come (a filter such as tr would hold them back in its buffer).
-wine build/windows/tests/driver.exe --timeout 120 -- build/windows/ZunoOnlineSetup.exe </dev/null 2>/dev/null |
+wine build/windows/tests/driver.exe "${driver_options[@]}" -- build/windows/ZunoOnlineSetup.exe </dev/null 2>/dev/null |
   while IFS= read -r line; do
     line=${line%$'\r'}
     echo "  $line"
     case "$line" in
       STATUS\ ?*) screenshot status ;;
+      BOX\ *) screenshot box 0.5 ;;
       EXIT*) screenshot setup 1.5; sleep 2 ;;
     esac
   done || status=$?

@@ -4,8 +4,10 @@
 //     --answer BUTTON       press BUTTON (ok, cancel, yes, no) in every message box (default ok)
 //     --stop-when TEXT      when the status line first contains TEXT, click the cancel button
 //     --stop-answer BUTTON  the answer to the stop question (yes or no; default no)
+//     --stop-at-progress N  the same, when the progress bar first reaches N
 //     --close-when TEXT     the same, with the window's close command
 //     --escape-when TEXT    the same, with the Escape key (no question expected)
+//     --answer-delay MS     wait this long before answering a box (for a screenshot of it)
 //     --timeout SECONDS     give up after this long (default 120)
 //
 // It starts PROGRAM under the debug API and prints, one per line, in UTF-8:
@@ -64,6 +66,8 @@ struct Options {
   std::wstring stop_when, close_when, escape_when;
   std::wstring stop_answer = L"no";
   DWORD timeout_ms = 120000;
+  int stop_at_progress = -1;
+  DWORD answer_delay_ms = 0;
   std::wstring command_line;
 };
 
@@ -183,6 +187,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
     else if (arg == L"--close-when") options->close_when = value;
     else if (arg == L"--escape-when") options->escape_when = value;
     else if (arg == L"--timeout") options->timeout_ms = 1000 * static_cast<DWORD>(_wtoi(value.c_str()));
+    else if (arg == L"--stop-at-progress") options->stop_at_progress = _wtoi(value.c_str());
+    else if (arg == L"--answer-delay") options->answer_delay_ms = static_cast<DWORD>(_wtoi(value.c_str()));
     else return false;
   }
   if (i + 1 >= argc) return false;
@@ -315,7 +321,8 @@ int wmain(int argc, wchar_t** argv) {
         Print(L"PROGRESS " + std::to_wstring(position));
       }
       auto matches = [&](const std::wstring& text) { return !text.empty() && now.find(text) != std::wstring::npos; };
-      if (!stop_done && matches(options.stop_when)) {
+      const bool progress_reached = options.stop_at_progress >= 0 && progress >= options.stop_at_progress;
+      if (!stop_done && (matches(options.stop_when) || progress_reached)) {
         stop_done = true;
         Print(L"CLICK cancel");
         ::PostMessageW(found.dialog, WM_COMMAND, MAKEWPARAM(1005, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(found.dialog, 1005)));
@@ -337,6 +344,7 @@ int wmain(int argc, wchar_t** argv) {
       // The stop question (Yes/No) gets the stop answer; every other box the general one.
       const bool stop_question = ::GetDlgItem(box, IDYES) != nullptr && stop_done;
       const std::wstring button = stop_question ? options.stop_answer : options.answer;
+      if (options.answer_delay_ms) ::Sleep(options.answer_delay_ms);
       Print(L"ANSWER " + button);
       ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(ButtonId(button), BN_CLICKED), 0);
     }
