@@ -21,8 +21,9 @@ if [ "${ZUNO_NETNS:-}" != "1" ]; then
 fi
 
 work=$(mktemp -d "$root/build/bench.XXXXXX")
+chmod 755 "$work"   # nginx serves it as an unprivileged user
 cleanup() {
-  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  tests/harness/static-server.sh stop "$work/server"
   tests/harness/wine-env.sh "$root/build/windows/wine" down
   rm -rf "$work"
 }
@@ -33,23 +34,7 @@ mkdir -p "$work/www"
 build/host/zuno-pack build "$work/setup.exe" "$work/www/OG3tup2015X64.exe"
 cp "$work/www/OG3tup2015X64.exe" "$work/www/OG3tup2015.exe"
 
-cat >"$work/nginx.conf" <<NGINX
-daemon off;
-worker_processes 1;
-pid $work/nginx.pid.unused;
-error_log $work/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work; proxy_temp_path $work; fastcgi_temp_path $work; uwsgi_temp_path $work; scgi_temp_path $work;
-  default_type application/octet-stream;
-  sendfile on;
-  server { listen 127.0.0.1:80; root $work/www; }
-}
-NGINX
-nginx -c "$work/nginx.conf" -e "$work/nginx-error.log" </dev/null >/dev/null 2>&1 &
-echo $! >"$work/nginx.pid"
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sleep 0.05; done
+tests/harness/static-server.sh start "$work/server" 127.0.0.1:80 "$work/www"
 
 now() { date +%s%N; }
 url=http://download.zuno.example/OG3tup2015X64.exe
@@ -57,7 +42,7 @@ best_curl=
 for _ in $(seq "$runs"); do
   rm -f "$work/curl.dat" "$work/curl.out"
   t0=$(now)
-  curl -s -o "$work/curl.dat" "$url"
+  curl -sf -o "$work/curl.dat" "$url"
   build/host/zuno-pack decode "$work/curl.dat" "$work/curl.out" >/dev/null
   t1=$(now)
   ms=$(( (t1 - t0) / 1000000 ))

@@ -54,28 +54,13 @@ fi
 # Inside the private network: download.zuno.example is 127.0.0.1 here.
 state="$root/build/windows/wine"
 cleanup() {
-  [ -f "$out/nginx.pid" ] && kill "$(cat "$out/nginx.pid")" 2>/dev/null || true
+  tests/harness/static-server.sh stop "$out/server"
   tests/harness/wine-env.sh "$state" down
 }
 trap cleanup EXIT
 
-cat >"$out/nginx.conf" <<NGINX
-daemon off;
-worker_processes 1;
-pid $out/nginx.pid.unused;
-error_log $out/nginx-error.log;
-events { worker_connections 64; }
-http {
-  access_log $out/nginx-access.log;
-  client_body_temp_path $out; proxy_temp_path $out; fastcgi_temp_path $out; uwsgi_temp_path $out; scgi_temp_path $out;
-  default_type application/octet-stream;
-  # Slowed down so that the status line's stages can be watched.
-  server { listen 127.0.0.1:80; server_name download.zuno.example; root $out/www; limit_rate ${ZUNO_MAIN_JOB_RATE:-160k}; }
-}
-NGINX
-nginx -c "$out/nginx.conf" -e "$out/nginx-error.log" </dev/null >/dev/null 2>&1 &
-echo $! >"$out/nginx.pid"
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sleep 0.05; done
+# Slowed down so that the status line's stages can be watched.
+tests/harness/static-server.sh start "$out/server" 127.0.0.1:80 "$out/www" "${ZUNO_MAIN_JOB_RATE:-160k}"
 
 eval "$(tests/harness/wine-env.sh "$state" env)"
 wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d "$language" /f /reg:32 >/dev/null 2>&1

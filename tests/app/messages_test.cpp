@@ -6,19 +6,10 @@
 
 #include <cwchar>
 
+#include "tests/support/language_scope.h"
 #include "win/unique_handle.h"
 
 namespace {
-
-// Sets the interface language for one test and puts it back.
-class LanguageScope {
- public:
-  explicit LanguageScope(int32_t language) : previous_(UiLanguage.exchange(language)) {}
-  ~LanguageScope() { UiLanguage.store(previous_); }
-
- private:
-  int32_t previous_;
-};
 
 // ---- The catalogue --------------------------------------------------------------------------
 
@@ -47,17 +38,17 @@ TEST(Catalogue, TextsLetterForLetterInBothLanguages) {
   };
   for (const Case& c : cases) {
     if (c.vietnamese != nullptr) {
-      LanguageScope vi(kLanguageVietnamese);
+      test::LanguageScope vi(kLanguageVietnamese);
       EXPECT_STREQ(c.vietnamese, GetMessageText(c.number).c_str()) << "message " << c.number;
     }
-    LanguageScope en(kLanguageEnglish);
+    test::LanguageScope en(kLanguageEnglish);
     EXPECT_STREQ(c.english, GetMessageText(c.number).c_str()) << "message " << c.number;
   }
 }
 
 TEST(Catalogue, EveryNumberFrom0To25HasBothTextsAndNothingBeyond) {
   for (int32_t language : {kLanguageVietnamese, kLanguageEnglish}) {
-    LanguageScope scope(language);
+    test::LanguageScope scope(language);
     for (int32_t n = 0; n < kMessageCount; ++n) EXPECT_FALSE(GetMessageText(n).empty()) << n;
     EXPECT_TRUE(GetMessageText(26).empty());
     EXPECT_TRUE(GetMessageText(-1).empty());
@@ -67,13 +58,13 @@ TEST(Catalogue, EveryNumberFrom0To25HasBothTextsAndNothingBeyond) {
 
 TEST(Catalogue, Messages6And23AreTheSamePairAndMessage8EndsInItsBlanks) {
   {
-    LanguageScope vi(kLanguageVietnamese);
+    test::LanguageScope vi(kLanguageVietnamese);
     EXPECT_STREQ(GetMessageText(6).c_str(), GetMessageText(23).c_str());
     WideString prefix = GetMessageText(8);
     ASSERT_GE(prefix.size(), 3u);
     EXPECT_STREQ(L":  ", prefix.c_str() + prefix.size() - 3);
   }
-  LanguageScope en(kLanguageEnglish);
+  test::LanguageScope en(kLanguageEnglish);
   EXPECT_STREQ(L"Please run Zuno setup with admin permission!", GetMessageText(6).c_str());
   EXPECT_STREQ(GetMessageText(6).c_str(), GetMessageText(23).c_str());
   WideString prefix = GetMessageText(8);
@@ -81,7 +72,7 @@ TEST(Catalogue, Messages6And23AreTheSamePairAndMessage8EndsInItsBlanks) {
 }
 
 TEST(Catalogue, LookupsReturnIndependentCopies) {
-  LanguageScope en(kLanguageEnglish);
+  test::LanguageScope en(kLanguageEnglish);
   WideString a = GetMessageText(0);
   WideString b = GetMessageText(0);
   EXPECT_NE(a.c_str(), b.c_str());
@@ -89,7 +80,7 @@ TEST(Catalogue, LookupsReturnIndependentCopies) {
 }
 
 TEST(Catalogue, ALanguageOtherThan0Or1SelectsNoText) {
-  LanguageScope other(2);
+  test::LanguageScope other(2);
   EXPECT_TRUE(GetMessageText(7).empty());
 }
 

@@ -10,25 +10,17 @@
 #include "app/status_thread.h"
 #include "app/transparent_static.h"
 #include "download/http_downloader.h"
+#include "tests/support/language_scope.h"
 #include "win/subclassed_window.h"
 
 namespace {
-
-class LanguageScope {
- public:
-  explicit LanguageScope(int32_t language) : previous_(UiLanguage.exchange(language)) {}
-  ~LanguageScope() { UiLanguage.store(previous_); }
-
- private:
-  int32_t previous_;
-};
 
 std::wstring Line(int32_t mode, int32_t stage, int32_t dots) { return StatusLineText(mode, stage, dots).c_str(); }
 
 // ---- The status thread's line ----------------------------------------------------------------
 
 TEST(StatusLineText, ModePrefixStageTextAndDots) {
-  LanguageScope english(kLanguageEnglish);
+  test::LanguageScope english(kLanguageEnglish);
   EXPECT_EQ(Line(kModeDirect, kStageConnected, 1), L"Connecting to server.");
   EXPECT_EQ(Line(kModeDefaultProxy, kStageReceiving, 2), L"Download via default proxy: Downloading installer..");
   EXPECT_EQ(Line(kModeIeProxy, kStageChunkWritten, 3), L"Download via IE proxy configuration: Downloading installer...");
@@ -43,7 +35,7 @@ TEST(StatusLineText, ModePrefixStageTextAndDots) {
 }
 
 TEST(StatusLineText, VietnamesePrefixKeepsItsTwoBlanks) {
-  LanguageScope vietnamese(kLanguageVietnamese);
+  test::LanguageScope vietnamese(kLanguageVietnamese);
   EXPECT_EQ(Line(kModeDefaultProxy, kStagePreparing, 1),
             L"T\x1EA3i qua proxy m\x1EB7" L"c \x111\x1ECBnh:  \x110\x61ng kh\x1EDFi t\x1EA1o k\x1EBFt n\x1ED1i.");
 }

@@ -20,6 +20,7 @@
 #include "package/package_codec.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/existing/installed_product.h"
+#include "tests/support/language_scope.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 
@@ -38,10 +39,8 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 std::wstring Text(int32_t message, int32_t language) {
-  const int32_t previous = UiLanguage.exchange(language);
-  std::wstring text = GetMessageText(message).c_str();
-  UiLanguage.store(previous);
-  return text;
+  test::LanguageScope scope(language);
+  return GetMessageText(message).c_str();
 }
 
 // What the driver reported.
