@@ -37,7 +37,7 @@ const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[6]
     {WM_COMMAND, BN_CLICKED, IDC_CANCEL_BUTTON, &CZunoOnlineSetupDlg::OnCancelButton},
     {WM_SYSCOMMAND, 0, 0, &CZunoOnlineSetupDlg::OnSysCommand},
     {WM_ERASEBKGND, 0, 0, &CZunoOnlineSetupDlg::OnEraseBkgnd},
-    // The dialog's own answer for its banner and button; the status line answers itself.
+    // The dialog's own answer for its banner; the status line answers itself first.
     {WM_CTLCOLORSTATIC, 0, 0, &CZunoOnlineSetupDlg::OnCtlColorStatic},
 };
 
@@ -175,11 +175,9 @@ INT_PTR CZunoOnlineSetupDlg::OnEraseBkgnd(WPARAM dc, LPARAM) {
   return TRUE;
 }
 
-INT_PTR CZunoOnlineSetupDlg::OnCtlColorStatic(WPARAM dc, LPARAM control) {
-  // Reflected first: the status line chooses its own transparent drawing.
-  const LRESULT reflected = ::SendMessageW(reinterpret_cast<HWND>(control), win::kReflectBase + WM_CTLCOLORSTATIC, dc, control);
-  if (reflected != 0) return static_cast<INT_PTR>(reflected);
-  // Everything else on the white dialog is drawn on white.
+INT_PTR CZunoOnlineSetupDlg::OnCtlColorStatic(WPARAM dc, LPARAM) {
+  // The status line has chosen its own drawing already (the dialog layer asks it first);
+  // everything else on the white dialog is drawn on white.
   ::SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
   return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
 }

@@ -9,22 +9,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-3}
 
-if [ "${ZUNO_NETNS:-}" != "1" ]; then
-  scripts/ensure-deps.sh >/dev/null
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target http_bench >/dev/null
-  tests/harness/wine-env.sh build/windows/wine down
-  exec tests/harness/netns.sh "$0" "$runs"
-fi
+source bench/common.sh
+bench_in_netns "http_bench" "" "$runs"
 
-work=$(mktemp -d "$root/build/bench.XXXXXX")
-chmod 755 "$work"   # nginx serves it as an unprivileged user
-cleanup() {
-  tests/harness/static-server.sh stop "$work/server"
-  tests/harness/wine-env.sh "$root/build/windows/wine" down
-  rm -rf "$work"
-}
-trap cleanup EXIT
+bench_workdir
 mkdir -p "$work/www"
 head -c 104857600 /dev/urandom >"$work/www/file.bin"
 

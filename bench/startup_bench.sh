@@ -12,16 +12,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-15}
 
-if [ "${ZUNO_NETNS:-}" != "1" ]; then
-  scripts/ensure-deps.sh >/dev/null
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target ZunoOnlineSetup bare_dialog startup_probe >/dev/null
-  tests/harness/wine-env.sh build/windows/wine down
-  exec tests/harness/netns.sh "$0" "$runs"
-fi
+source bench/common.sh
+bench_in_netns "ZunoOnlineSetup bare_dialog startup_probe" "" "$runs"
 
-work=$(mktemp -d "$root/build/bench.XXXXXX")
-trap 'rm -rf "$work"; tests/harness/wine-env.sh "$root/build/windows/wine" down' EXIT
+bench_workdir
 for exe in ZunoOnlineSetup bare_dialog; do
   i686-w64-mingw32-strip -o "$work/$exe.exe" "build/windows/$exe.exe"
 done

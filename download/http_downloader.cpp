@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "win/unique_handle.h"
 #include "win/wide_string.h"
 
 NamedProxyConfig NamedProxySettings = {};
@@ -17,26 +18,6 @@ void* HeapAllocate(size_t size) { return ::HeapAlloc(::GetProcessHeap(), 0, size
 std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
 std::atomic<StageObserver> g_stage_observer{nullptr};
 
-// A heap block released on every way out of the attempt.
-class HeapBuffer {
- public:
-  HeapBuffer() = default;
-  explicit HeapBuffer(void* data) : data_(data) {}
-  HeapBuffer(const HeapBuffer&) = delete;
-  HeapBuffer& operator=(const HeapBuffer&) = delete;
-  ~HeapBuffer() { reset(); }
-  void reset() {
-    if (data_ != nullptr) ::HeapFree(::GetProcessHeap(), 0, data_);
-    data_ = nullptr;
-  }
-  [[nodiscard]] void* get() const { return data_; }
-  template <typename T>
-  [[nodiscard]] T* as() const { return static_cast<T*>(data_); }
-
- private:
-  void* data_ = nullptr;
-};
-
 // The three handles of an attempt, closed request first.
 struct AttemptHandles {
   HINTERNET session = nullptr;
@@ -47,24 +28,6 @@ struct AttemptHandles {
     if (connection) ::WinHttpCloseHandle(connection);
     if (session) ::WinHttpCloseHandle(session);
   }
-};
-
-class TargetFile {
- public:
-  TargetFile() = default;
-  TargetFile(const TargetFile&) = delete;
-  TargetFile& operator=(const TargetFile&) = delete;
-  ~TargetFile() { Close(); }
-  void Open(HANDLE handle) { handle_ = handle; }
-  [[nodiscard]] HANDLE get() const { return handle_; }
-  [[nodiscard]] bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Close() {
-    if (valid()) ::CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 constexpr DWORD kWorkingBufferBytes = 2048;
@@ -219,16 +182,16 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
                                   uint32_t range_from, uint32_t range_to, const int32_t* stop_flag,
                                   int32_t mode, const wchar_t* user_name, const wchar_t* password,
                                   int32_t* percent_out, TransferProgress* progress) {
-  HeapBuffer header_buffer(HeapAllocate(kWorkingBufferBytes));
-  HeapBuffer host_buffer(HeapAllocate(kWorkingBufferBytes));
-  HeapBuffer url_buffer(HeapAllocate(kWorkingBufferBytes));
-  if (!header_buffer.get() || !host_buffer.get() || !url_buffer.get()) {
+  win::UniqueHeapMemory header_buffer(HeapAllocate(kWorkingBufferBytes));
+  win::UniqueHeapMemory host_buffer(HeapAllocate(kWorkingBufferBytes));
+  win::UniqueHeapMemory url_buffer(HeapAllocate(kWorkingBufferBytes));
+  if (!header_buffer || !host_buffer || !url_buffer) {
     SetStage(kStageFailed);
     return false;
   }
-  auto* header = header_buffer.as<wchar_t>();
-  auto* host = host_buffer.as<wchar_t>();
-  auto* normalized = url_buffer.as<wchar_t>();
+  auto* header = static_cast<wchar_t*>(header_buffer.get());
+  auto* host = static_cast<wchar_t*>(host_buffer.get());
+  auto* normalized = static_cast<wchar_t*>(url_buffer.get());
 
   TransferProgress own_progress = {0, 0, 0};
   if (progress == nullptr) progress = &own_progress;
@@ -306,7 +269,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   }
   SetStage(kStageReceiving);
 
-  TargetFile file;
+  win::UniqueFile file;
   if (progress->totalSize == 0 && progress->resumeFlag == 0) {
     DWORD length = 0;
     DWORD size = sizeof(length);
@@ -318,7 +281,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     }
     progress->totalSize = length;
     ::DeleteFileW(file_path);
-    file.Open(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
       SetStage(kStageFailed);
@@ -346,15 +309,15 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       if (attempt < kAvailabilityTries) ::Sleep(kAvailabilityWaitMs);
     }
     if (!answered) {
-      file.Close();
+      file.reset();
       SetStage(kStageFailed);
       return false;
     }
     if (available == 0) break;
 
-    HeapBuffer chunk(g_chunk_allocator.load()(available));
+    win::UniqueHeapMemory chunk(g_chunk_allocator.load()(available));
     if (chunk.get() == nullptr) {
-      file.Close();
+      file.reset();
       SetStage(kStageOutOfMemory);
       return false;
     }
@@ -365,7 +328,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     }
     SetStage(kStageChunkWritten);
     if (stop_flag != nullptr && *stop_flag != 0) {
-      file.Close();
+      file.reset();
       SetStage(kStageStopped);
       return false;
     }
@@ -377,7 +340,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     DWORD written = 0;
     // A write that fails or comes short would leave a broken file counted as received.
     if (n != 0 && (!::WriteFile(file.get(), chunk.get(), n, &written, nullptr) || written != n)) {
-      file.Close();
+      file.reset();
       SetStage(kStageFailed);
       return false;
     }
@@ -392,7 +355,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       shown_position = position;
     }
   }
-  file.Close();
+  file.reset();
   if (progress->bytesReceived == progress->totalSize) {
     SetStage(kStageComplete);
     return true;

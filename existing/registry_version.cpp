@@ -70,20 +70,6 @@ bool IsWellFormedNode(const BYTE* node, size_t available, int depth) {
   return true;
 }
 
-class HeapBlock {
- public:
-  explicit HeapBlock(size_t size) : data_(::HeapAlloc(::GetProcessHeap(), 0, size)) {}
-  ~HeapBlock() {
-    if (data_) ::HeapFree(::GetProcessHeap(), 0, data_);
-  }
-  HeapBlock(const HeapBlock&) = delete;
-  HeapBlock& operator=(const HeapBlock&) = delete;
-  [[nodiscard]] void* get() const { return data_; }
-
- private:
-  void* data_;
-};
-
 }  // namespace
 
 bool ReadVersionStrings(const wchar_t* file_path, FileVersionStrings* strings) {
@@ -97,7 +83,7 @@ bool ReadVersionStrings(const wchar_t* file_path, FileVersionStrings* strings) {
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(file_path, &ignored);
   if (size == 0) return false;
-  HeapBlock block(size);
+  win::UniqueHeapMemory block(::HeapAlloc(::GetProcessHeap(), 0, size));
   if (block.get() == nullptr) return false;
   if (!::GetFileVersionInfoW(file_path, 0, size, block.get())) return false;
   if (!IsWellFormedNode(static_cast<const BYTE*>(block.get()), size, 0)) return false;

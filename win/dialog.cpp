@@ -60,18 +60,17 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPAR
   auto* self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
   if (self == nullptr) return FALSE;
 
+  // Control colours go to the control first: one that answers chooses its own, and the
+  // dialog's own handler sees only the others.
+  if (message == WM_CTLCOLORSTATIC || message == WM_CTLCOLORBTN || message == WM_CTLCOLOREDIT) {
+    const LRESULT brush = ::SendMessageW(reinterpret_cast<HWND>(lparam), kReflectBase + message, wparam, lparam);
+    if (brush != 0) return static_cast<INT_PTR>(brush);
+  }
+
   INT_PTR result = FALSE;
   if (self->ProcessMessage(message, wparam, lparam, &result)) return result;
 
   switch (message) {
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLOREDIT: {
-      // Reflected to the control: one that answers chooses its own colours.
-      const LRESULT brush = ::SendMessageW(reinterpret_cast<HWND>(lparam), kReflectBase + message, wparam, lparam);
-      if (brush != 0) return static_cast<INT_PTR>(brush);
-      break;
-    }
     case WM_COMMAND:
       if (HIWORD(wparam) == BN_CLICKED || lparam == 0) {
         if (LOWORD(wparam) == IDOK) {

@@ -71,6 +71,7 @@ inline void FreeLocal(HLOCAL memory) noexcept { ::LocalFree(memory); }
 inline void FreeGlobal(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
 inline void FreeSidHandle(PSID sid) noexcept { ::FreeSid(sid); }
 inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
+inline void FreeProcessHeap(void* memory) noexcept { ::HeapFree(::GetProcessHeap(), 0, memory); }
 
 // Kernel objects whose failure value is null: threads, processes, events, mutexes, tokens.
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, nullptr, CloseKernelHandle>>;
@@ -81,5 +82,7 @@ using UniqueLocalMemory = UniqueHandle<HandleTraits<HLOCAL, nullptr, FreeLocal>>
 using UniqueGlobalMemory = UniqueHandle<HandleTraits<HGLOBAL, nullptr, FreeGlobal>>;
 using UniqueSid = UniqueHandle<HandleTraits<PSID, nullptr, FreeSidHandle>>;
 using UniqueGdiObject = UniqueHandle<HandleTraits<HGDIOBJ, nullptr, DeleteGdiObject>>;
+// A block of the process heap (HeapAlloc on GetProcessHeap()).
+using UniqueHeapMemory = UniqueHandle<HandleTraits<void*, nullptr, FreeProcessHeap>>;
 
 }  // namespace win

@@ -1,0 +1,37 @@
+# Sourced by the benchmarks that run inside a private network namespace (as root).
+#
+#   bench_in_netns "WINDOWS TARGETS" "HOST TARGETS" ARGS...
+#       outside the namespace: installs what is missing, builds the targets and runs the
+#       calling script again inside the namespace with ARGS; inside: returns at once.
+#   bench_workdir
+#       sets `work` to a fresh directory under build/ (readable by nginx's worker) that goes,
+#       with the static server and the Wine session, when the script ends.
+
+bench_in_netns() {
+  local windows_targets=$1 host_targets=$2
+  shift 2
+  [ "${ZUNO_NETNS:-}" = "1" ] && return 0
+  scripts/ensure-deps.sh >/dev/null
+  cmake --preset windows >/dev/null
+  # shellcheck disable=SC2086
+  cmake --build --preset windows --target $windows_targets >/dev/null
+  if [ -n "$host_targets" ]; then
+    cmake --preset host >/dev/null
+    # shellcheck disable=SC2086
+    cmake --build --preset host --target $host_targets >/dev/null
+  fi
+  tests/harness/wine-env.sh build/windows/wine down
+  exec tests/harness/netns.sh "$0" "$@"
+}
+
+bench_cleanup() {
+  tests/harness/static-server.sh stop "$work/server"
+  tests/harness/wine-env.sh "$root/build/windows/wine" down
+  rm -rf "$work"
+}
+
+bench_workdir() {
+  work=$(mktemp -d "$root/build/bench.XXXXXX")
+  chmod 755 "$work"  # nginx serves from it as an unprivileged user
+  trap bench_cleanup EXIT
+}
