@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 runs=${1:-3}
 
+scripts/ensure-deps.sh >/dev/null
 cmake --preset host >/dev/null && cmake --build --preset host --target zuno-pack >/dev/null
 cmake --preset windows >/dev/null && cmake --build --preset windows --target decode_bench >/dev/null
 tool=$root/build/host/zuno-pack
@@ -39,6 +40,7 @@ wine_ms=$(wine "$root/build/windows/decode_bench.exe" "$work/package.dat" "$work
 cmp "$work/payload.bin" "$work/wine.out"
 
 floor=$((md5 + copy))
+printf '32-bit programs (Wine and our i686 code): %s\n' "$(scripts/i386-mode.sh)"
 printf 'package: 100 MiB (104857600 bytes), best of %s runs\n' "$runs"
 printf '  md5sum of the payload      %6d ms\n' "$md5"
 printf '  cp of the package          %6d ms\n' "$copy"

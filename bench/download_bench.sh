@@ -70,6 +70,7 @@ for line in sys.stdin:
   rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp
 fi
 
+printf '32-bit programs (Wine and our i686 code): %s\n' "$(scripts/i386-mode.sh)"
 printf 'package: 100 MiB from nginx on loopback, best of %s runs\n' "$runs"
 printf '  curl + zuno-pack decode (native)        %6d ms\n' "$best_curl"
 printf '  installer under Wine, start to setup    %6d ms   ratio %.2f\n' "$best_installer" \

@@ -32,6 +32,7 @@ read -r engine bare < <(wine build/windows/http_bench.exe 127.0.0.1 18080 /file.
 cmp "$work/www/file.bin" "$work/wine.bin"
 
 rate() { echo "104857600 / 1048576 / ($1 / 1000)" | bc -l; }
+printf '32-bit programs (Wine and our i686 code): %s\n' "$(scripts/i386-mode.sh)"
 printf '100 MiB from nginx on loopback, best of %s runs\n' "$runs"
 printf '  HttpDownloader (Wine, progress bar)  %6d ms  %6.1f MiB/s\n' "$engine" "$(rate "$engine")"
 printf '  bare WinHTTP loop (Wine)             %6d ms  %6.1f MiB/s\n' "$bare" "$(rate "$bare")"

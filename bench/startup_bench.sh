@@ -30,6 +30,7 @@ wine "$probe" 1 "$work/ZunoOnlineSetup.exe" >/dev/null 2>&1 || true
 read -r installer_median installer_best < <(wine "$probe" "$runs" "$work/ZunoOnlineSetup.exe" | tr -d '\r')
 read -r bare_median bare_best < <(wine "$probe" "$runs" "$work/bare_dialog.exe" | tr -d '\r')
 
+printf '32-bit programs (Wine and our i686 code): %s\n' "$(scripts/i386-mode.sh)"
 printf 'size, stripped (goal: at most 262144 bytes)\n'
 printf '  ZunoOnlineSetup.exe      %8d bytes (%.1f KiB)\n' "$size" "$(echo "$size / 1024" | bc -l)"
 printf '  bare dialog program      %8d bytes   ratio %.2f\n' "$bare_size" "$(echo "$size / $bare_size" | bc -l)"
