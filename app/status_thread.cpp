@@ -3,6 +3,7 @@
 #include "app/messages.h"
 #include "download/active_downloader.h"
 #include "resources/resource.h"
+#include "win/clock.h"
 #include "win/application.h"
 #include "win/window.h"
 
@@ -69,7 +70,7 @@ unsigned __stdcall StatusThreadProc(void*) {
   HttpDownloader* downloader = nullptr;
   do {
     downloader = ActiveDownloader.load();
-    ::Sleep(kWaitForDownloaderMs);
+    win::SleepFor(kWaitForDownloaderMs);
   } while (downloader == nullptr);
 
   for (;;) {
@@ -85,6 +86,6 @@ unsigned __stdcall StatusThreadProc(void*) {
         dots = dots >= 3 ? 1 : dots + 1;
       });
     }
-    ::Sleep(kTickMs);
+    win::SleepFor(kTickMs);
   }
 }

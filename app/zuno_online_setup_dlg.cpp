@@ -6,6 +6,7 @@
 #include "app/status_thread.h"
 #include "existing/previous_version.h"
 #include "existing/product_detection.h"
+#include "win/clock.h"
 #include "win/application.h"
 #include "workflow/startup_checks.h"
 #include "workflow/worker_thread.h"
@@ -45,7 +46,7 @@ CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
     : DialogImpl(IDD_ZUNOONLINESETUP_DIALOG, parent),
       m_hIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       m_hSmallIcon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
-                                                   IMAGE_ICON, 16, 16, LR_LOADTRANSPARENT))) {}
+                                                   IMAGE_ICON, 16, 16, LR_LOADTRANSPARENT | LR_SHARED))) {}
 
 void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
 
@@ -114,7 +115,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
 bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
   CancelState.store(kCancelAsking);
-  return ::MessageBoxW(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES;
+  return win::ShowMessageBox(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES;
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnCancelButton(WPARAM, LPARAM) {
@@ -132,7 +133,7 @@ INT_PTR CZunoOnlineSetupDlg::OnSysCommand(WPARAM command, LPARAM) {
   if (AskToStop(MB_ICONQUESTION)) {
     CancelState.store(kCancelConfirmed);
     // A worker waiting at its checkpoint sees the stop within this wait.
-    ::Sleep(kCloseWaitMs);
+    win::SleepFor(kCloseWaitMs);
     StopThreads();
   } else {
     CancelState.store(kCancelRunning);
@@ -163,8 +164,8 @@ INT_PTR CZunoOnlineSetupDlg::OnPaint(WPARAM, LPARAM) {
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnQueryDragIcon(WPARAM, LPARAM) {
-  ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, reinterpret_cast<LONG_PTR>(m_hIcon));
-  return TRUE;
+  // One of the messages whose answer a dialog procedure returns itself.
+  return reinterpret_cast<INT_PTR>(m_hIcon);
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnEraseBkgnd(WPARAM dc, LPARAM) {

@@ -33,6 +33,7 @@ add_library(zuno_core STATIC
   package/package_file.cpp
   package/trace.cpp
   win/application.cpp
+  win/clock.cpp
   win/dialog.cpp
   win/subclassed_window.cpp
   win/wide_string.cpp

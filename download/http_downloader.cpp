@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "win/clock.h"
+#include "win/internet_handle.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
@@ -17,18 +19,6 @@ namespace {
 void* HeapAllocate(size_t size) { return ::HeapAlloc(::GetProcessHeap(), 0, size); }
 std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
 std::atomic<StageObserver> g_stage_observer{nullptr};
-
-// The three handles of an attempt, closed request first.
-struct AttemptHandles {
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
-  ~AttemptHandles() {
-    if (request) ::WinHttpCloseHandle(request);
-    if (connection) ::WinHttpCloseHandle(connection);
-    if (session) ::WinHttpCloseHandle(session);
-  }
-};
 
 constexpr DWORD kWorkingBufferBytes = 2048;
 constexpr int kAvailabilityTries = 5;
@@ -216,9 +206,11 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   }
   NormalizeUrl(url, normalized);
 
-  AttemptHandles handles;
-  handles.session = OpenSession(kUserAgent, mode, normalized);
-  if (handles.session == nullptr) {
+  // The attempt's three handles, declared so that the request closes first.
+  win::UniqueInternetHandle session(OpenSession(kUserAgent, mode, normalized));
+  win::UniqueInternetHandle connection;
+  win::UniqueInternetHandle request;
+  if (!session) {
     SetStage(kStageFailed);
     return false;
   }
@@ -238,10 +230,10 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   CopyHostName(components, host);
 
   if (connect_timeout_ != 0) {
-    ::WinHttpSetTimeouts(handles.session, resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
+    ::WinHttpSetTimeouts(session.get(), resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
   }
-  handles.connection = ::WinHttpConnect(handles.session, host, components.nPort, 0);
-  if (handles.connection == nullptr) {
+  connection.reset(::WinHttpConnect(session.get(), host, components.nPort, 0));
+  if (!connection) {
     SetStage(kStageFailed);
     return false;
   }
@@ -250,20 +242,20 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   const wchar_t* accept_types[] = {L"text/*", L"application/*", L"image/*", nullptr};
   // An https URL is asked for over TLS on its port; the installer's own URLs are http.
   const DWORD flags = WINHTTP_FLAG_REFRESH | (components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-  handles.request = ::WinHttpOpenRequest(handles.connection, L"GET", components.lpszUrlPath, L"HTTP/1.1",
-                                         WINHTTP_NO_REFERER, accept_types, flags);
-  if (handles.request == nullptr) {
+  request.reset(::WinHttpOpenRequest(connection.get(), L"GET", components.lpszUrlPath, L"HTTP/1.1",
+                                     WINHTTP_NO_REFERER, accept_types, flags));
+  if (!request) {
     SetStage(kStageFailed);
     return false;
   }
   SetStage(kStageRequestOpened);
-  if (send_range && !::WinHttpAddRequestHeaders(handles.request, header, static_cast<DWORD>(wcslen(header)),
+  if (send_range && !::WinHttpAddRequestHeaders(request.get(), header, static_cast<DWORD>(wcslen(header)),
                                                  WINHTTP_ADDREQ_FLAG_ADD)) {
     SetStage(kStageFailed);
     return false;
   }
 
-  if (!RunRequestLoop(handles.request, user_name, password)) {
+  if (!RunRequestLoop(request.get(), user_name, password)) {
     SetStage(kStageFailed);
     return false;
   }
@@ -273,7 +265,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   if (progress->totalSize == 0 && progress->resumeFlag == 0) {
     DWORD length = 0;
     DWORD size = sizeof(length);
-    if (!::WinHttpQueryHeaders(handles.request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX) ||
         length == 0) {
       SetStage(kStageFailed);
@@ -304,9 +296,9 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     bool answered = false;
     for (int attempt = 1; attempt <= kAvailabilityTries; ++attempt) {
       available = 0;
-      answered = ::WinHttpQueryDataAvailable(handles.request, &available) != FALSE;
+      answered = ::WinHttpQueryDataAvailable(request.get(), &available) != FALSE;
       if (answered && available != 0) break;
-      if (attempt < kAvailabilityTries) ::Sleep(kAvailabilityWaitMs);
+      if (attempt < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
     }
     if (!answered) {
       file.reset();
@@ -322,7 +314,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       return false;
     }
     DWORD read = 0;
-    if (!::WinHttpReadData(handles.request, chunk.get(), available, &read)) {
+    if (!::WinHttpReadData(request.get(), chunk.get(), available, &read)) {
       SetStage(kStageFailed);
       return false;
     }

@@ -1,34 +1,28 @@
 // How a session is opened for each connection mode, and the user's IE proxy settings.
 #include "download/http_downloader.h"
 
+#include "win/internet_handle.h"
+#include "win/unique_handle.h"
 #include "win/wide_string.h"
-
-namespace {
-
-void FreeIfSet(LPWSTR text) {
-  if (text != nullptr) ::GlobalFree(text);
-}
-
-}  // namespace
 
 void HttpDownloader::ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept {
   if (config == nullptr) return;
-  FreeIfSet(config->lpszAutoConfigUrl);
-  FreeIfSet(config->lpszProxy);
-  FreeIfSet(config->lpszProxyBypass);
-  ::HeapFree(::GetProcessHeap(), 0, config);
+  win::UniqueHeapMemory block(config);
+  // WinHTTP hands out its strings from the global heap.
+  win::UniqueGlobalMemory auto_config_url(config->lpszAutoConfigUrl);
+  win::UniqueGlobalMemory proxy(config->lpszProxy);
+  win::UniqueGlobalMemory bypass(config->lpszProxyBypass);
 }
 
 bool HttpDownloader::LoadIeProxyConfig() {
-  auto* fresh = static_cast<WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*>(
+  win::UniqueHeapMemory fresh(
       ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG)));
-  if (fresh == nullptr) return false;
-  if (!::WinHttpGetIEProxyConfigForCurrentUser(fresh)) {
-    ::HeapFree(::GetProcessHeap(), 0, fresh);
+  if (!fresh) return false;
+  if (!::WinHttpGetIEProxyConfigForCurrentUser(static_cast<WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*>(fresh.get()))) {
     return false;
   }
   ReleaseIeProxyConfig(ie_proxy_config_);
-  ie_proxy_config_ = fresh;
+  ie_proxy_config_ = static_cast<WINHTTP_CURRENT_USER_IE_PROXY_CONFIG*>(fresh.release());
   return true;
 }
 
@@ -55,9 +49,9 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
     if (!LoadIeProxyConfig()) return nullptr;
     if (ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) return nullptr;
   }
-  HINTERNET session = ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie_proxy_config_->lpszProxy,
-                                    ie_proxy_config_->lpszProxyBypass, 0);
-  if (session == nullptr || !ie_proxy_config_->fAutoDetect) return session;
+  win::UniqueInternetHandle session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                                 ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, 0));
+  if (!session || !ie_proxy_config_->fAutoDetect) return session.release();
 
   // Detection asked for: the auto-config script first, then DHCP and DNS discovery. What is
   // found replaces the entered proxy for this session; nothing found keeps it.
@@ -66,16 +60,18 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   options.lpszAutoConfigUrl = ie_proxy_config_->lpszAutoConfigUrl;
   options.fAutoLogonIfChallenged = TRUE;
   WINHTTP_PROXY_INFO info = {};
-  BOOL found = ::WinHttpGetProxyForUrl(session, url, &options, &info);
+  BOOL found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
   if (!found) {
     options = {};
     options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
     options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     options.fAutoLogonIfChallenged = TRUE;
     info = {};
-    found = ::WinHttpGetProxyForUrl(session, url, &options, &info);
+    found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
   }
-  if (!found) return session;
+  if (!found) return session.release();
+  win::UniqueGlobalMemory found_proxy(info.lpszProxy);
+  win::UniqueGlobalMemory found_bypass(info.lpszProxyBypass);
   // The discovered proxy replaces the entered one for this attempt. Setting it on the open
   // session (WINHTTP_OPTION_PROXY) is what Windows offers, but Wine 8 ignores that option,
   // so a session is opened afresh with it; on Windows the two come to the same.
@@ -86,12 +82,9 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
                                               info.lpszProxyBypass, 0);
   if (replaced == nullptr) {
     // Could not open one: the session of the entered proxy takes the option instead.
-    ::WinHttpSetOption(session, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+    ::WinHttpSetOption(session.get(), WINHTTP_OPTION_PROXY, &info, sizeof(info));
   } else {
-    ::WinHttpCloseHandle(session);
-    session = replaced;
+    session.reset(replaced);
   }
-  FreeIfSet(info.lpszProxy);
-  FreeIfSet(info.lpszProxyBypass);
-  return session;
+  return session.release();
 }

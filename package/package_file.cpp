@@ -1,6 +1,7 @@
 #include "package/package_file.h"
 
 #include "package/trace.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -13,37 +14,19 @@ const PackageFileApi kPlatformApi = {
 
 const PackageFileApi* g_api = &kPlatformApi;
 
-// A file handle closed through the decoder's API on every way out.
-class ApiFile {
- public:
-  explicit ApiFile(HANDLE handle) : handle_(handle) {}
-  ApiFile(const ApiFile&) = delete;
-  ApiFile& operator=(const ApiFile&) = delete;
-  ~ApiFile() { Close(); }
-  [[nodiscard]] bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  [[nodiscard]] HANDLE get() const { return handle_; }
-  void Close() {
-    if (valid()) g_api->close_handle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
+// A file handle and a buffer, released through the decoder's API on every way out.
+struct ApiFileTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type handle) noexcept { g_api->close_handle(handle); }
 };
-
-class ApiBuffer {
- public:
-  explicit ApiBuffer(size_t size) : data_(static_cast<uint8_t*>(g_api->allocate(size))) {}
-  ApiBuffer(const ApiBuffer&) = delete;
-  ApiBuffer& operator=(const ApiBuffer&) = delete;
-  ~ApiBuffer() {
-    if (data_ != nullptr) g_api->release(data_);
-  }
-  [[nodiscard]] uint8_t* get() const { return data_; }
-
- private:
-  uint8_t* data_;
+struct ApiBufferTraits {
+  using Type = void*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type memory) noexcept { g_api->release(memory); }
 };
+using ApiFile = win::UniqueHandle<ApiFileTraits>;
+using ApiBuffer = win::UniqueHandle<ApiBufferTraits>;
 
 // The output file: created with CREATE_ALWAYS only once the payload is known to be good.
 class OutputFileSink : public PayloadSink {
@@ -51,23 +34,19 @@ class OutputFileSink : public PayloadSink {
   explicit OutputFileSink(const wchar_t* path) : path_(path) {}
 
   bool Create() noexcept override {
-    file_ = g_api->create_file(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file_ != INVALID_HANDLE_VALUE;
+    file_.reset(g_api->create_file(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file_.valid();
   }
 
   bool Write(const uint8_t* data, uint32_t length) noexcept override {
     DWORD written = 0;
-    return g_api->write_file(file_, data, length, &written, nullptr) && written == length;
-  }
-
-  ~OutputFileSink() override {
-    if (file_ != INVALID_HANDLE_VALUE) g_api->close_handle(file_);
+    return g_api->write_file(file_.get(), data, length, &written, nullptr) && written == length;
   }
 
  private:
   const wchar_t* path_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  ApiFile file_;
 };
 
 }  // namespace
@@ -99,22 +78,23 @@ PackageStatus DecodePackageFile(const wchar_t* package_path, const wchar_t* outp
   DebugTrace(L"zerbo 0 .3");
 
   // 100 bytes beyond the file, never used.
-  ApiBuffer buffer(static_cast<size_t>(size) + 100);
-  if (buffer.get() == nullptr) return kPackageNoMemory;
+  ApiBuffer buffer_block(g_api->allocate(static_cast<size_t>(size) + 100));
+  if (!buffer_block) return kPackageNoMemory;
+  auto* buffer = static_cast<uint8_t*>(buffer_block.get());
   DebugTrace(L"zerbo 0 .4");
 
   for (DWORD done = 0; done < size;) {
     const DWORD ask = size - done < kPackageIoChunkSize ? size - done : kPackageIoChunkSize;
     DWORD got = 0;
-    if (!g_api->read_file(package.get(), buffer.get() + done, ask, &got, nullptr) || got != ask) {
+    if (!g_api->read_file(package.get(), buffer + done, ask, &got, nullptr) || got != ask) {
       return kPackageReadError;
     }
     done += got;
   }
   DebugTrace(L"zerbo 0 .6");
-  package.Close();
+  package.reset();
 
-  const PackageStatus result = DecodePackageBuffer(size, buffer.get(), output_path);
+  const PackageStatus result = DecodePackageBuffer(size, buffer, output_path);
   DebugTrace(L"zerbo 0 .7");
   return result;
 }

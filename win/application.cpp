@@ -71,9 +71,13 @@ int AppMessageBox(const wchar_t* text, UINT type) noexcept {
     }
   }
   const wchar_t* caption = app != nullptr ? app->Title() : L"";
+  return ShowMessageBox(owner, text, caption, WithDefaultIcon(type));
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) noexcept {
   MessageBoxFunction show = g_message_box.load();
   if (show == nullptr) show = PlatformMessageBox;
-  return show(owner, text, caption, WithDefaultIcon(type));
+  return show(owner, text, caption, type);
 }
 
 MessageBoxFunction SetMessageBoxForTesting(MessageBoxFunction function) noexcept {

@@ -49,6 +49,9 @@ class Application {
 using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_t* caption,
                                    UINT type);
 
+// Every message box of the program goes through here, so that tests can answer them all.
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) noexcept;
+
 // The application's standard message box. The caption is the application title. On the
 // main window's thread the box is owned by the main window's last active pop-up; on any
 // other thread it has no owner. When `type` names no icon, OK and OK/Cancel boxes get the
@@ -56,8 +59,8 @@ using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_
 // Returns the button pressed.
 int AppMessageBox(const wchar_t* text, UINT type) noexcept;
 
-// Replaces the platform's box, for tests that answer the question themselves. Null restores
-// MessageBoxW. Returns the previous function.
+// Replaces the platform's box behind ShowMessageBox, for tests that answer the question
+// themselves. Null restores MessageBoxW. Returns the previous function.
 MessageBoxFunction SetMessageBoxForTesting(MessageBoxFunction function) noexcept;
 
 }  // namespace win

@@ -12,6 +12,7 @@
 #include "package/package_file.h"
 #include "package/trace.h"
 #include "resources/resource.h"
+#include "win/clock.h"
 #include "win/application.h"
 #include "win/window.h"
 #include "workflow/startup_checks.h"
@@ -22,7 +23,7 @@ namespace {
 
 void EndProcess() { ::ExitProcess(0); }
 
-const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, ::MessageBoxW, EndProcess};
+const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, EndProcess};
 std::atomic<const WorkerHooks*> g_hooks{&kPlatformHooks};
 
 const WorkerHooks& Hooks() { return *g_hooks.load(); }
@@ -35,11 +36,26 @@ constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 
 void ErrorBox(int32_t message) { win::AppMessageBox(GetMessageText(message).c_str(), MB_OK | MB_ICONERROR); }
 
-[[noreturn]] void FailAndEnd(int32_t message) {
+// Tells the user and ends the process. Returns only when a test's end hook returned; the
+// worker then leaves through its own scope like on every other way out.
+unsigned FailAndEnd(int32_t message) {
   ErrorBox(message);
   Hooks().end_process();
-  ::ExitThread(0);  // only when a test's hook returned
+  return 0;
 }
+
+// Publishes the worker's downloader for the status thread, and on every way out of the
+// worker stops the status thread from reading it and takes it back before it goes.
+class PublishedDownloader {
+ public:
+  explicit PublishedDownloader(HttpDownloader* downloader) { ActiveDownloader.store(downloader); }
+  PublishedDownloader(const PublishedDownloader&) = delete;
+  PublishedDownloader& operator=(const PublishedDownloader&) = delete;
+  ~PublishedDownloader() {
+    StatusPause.Pause();
+    ActiveDownloader.store(nullptr);
+  }
+};
 
 // The worker's own texts on the status line; the status thread is paused around them.
 class StatusLine {
@@ -111,7 +127,7 @@ void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language) {
       ::DeleteFileW(paths.installer);
       ::RemoveDirectoryW(paths.directory);
     } else if (::GetLastError() == ERROR_CANCELLED) {
-      hooks.message_box(nullptr, GetMessageText(6).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+      win::ShowMessageBox(nullptr, GetMessageText(6).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
       ::DeleteFileW(paths.downloaded);
       ::DeleteFileW(paths.installer);
       ::RemoveDirectoryW(paths.directory);
@@ -129,13 +145,13 @@ void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language) {
 unsigned __stdcall WorkerThreadProc(void*) {
   HttpDownloader own_downloader;
   HttpDownloader* downloader = &own_downloader;
-  ActiveDownloader.store(downloader);
+  const PublishedDownloader published(downloader);
   WideString url = SelectDownloadUrl();
 
   const win::Application* app = win::Application::Current();
   const win::Window* main = app != nullptr ? app->MainWindow() : nullptr;
   HWND dialog = main != nullptr ? main->hwnd() : nullptr;
-  if (dialog == nullptr) FailAndEnd(3);
+  if (dialog == nullptr) return FailAndEnd(3);
   HWND progress = ::GetDlgItem(dialog, IDC_PROGRESS);
   StatusLine status(::GetDlgItem(dialog, IDC_STATUS_TEXT));
 
@@ -144,14 +160,14 @@ unsigned __stdcall WorkerThreadProc(void*) {
   wchar_t temp_dir[kPathCapacity] = {};
   wchar_t directory_download[kPathCapacity] = {};
   const DWORD temp_length = ::GetTempPathW(kPathCapacity, file_save_path);
-  if (temp_length == 0 || temp_length >= MAX_PATH) FailAndEnd(3);
+  if (temp_length == 0 || temp_length >= MAX_PATH) return FailAndEnd(3);
   DebugTrace(L"szFileSavePath 1: %s", file_save_path);
   if (file_save_path[wcslen(file_save_path) - 1] != L'\\') Append(file_save_path, L"\\");
   DebugTrace(L"szFileSavePath 2: %s", file_save_path);
   CopyInto(temp_dir, file_save_path);
-  if (::GetTempFileNameW(temp_dir, L"0", 0, file_save_path) == 0) FailAndEnd(3);
-  if (!::DeleteFileW(file_save_path)) FailAndEnd(3);
-  if (!::CreateDirectoryW(file_save_path, nullptr)) FailAndEnd(3);
+  if (::GetTempFileNameW(temp_dir, L"0", 0, file_save_path) == 0) return FailAndEnd(3);
+  if (!::DeleteFileW(file_save_path)) return FailAndEnd(3);
+  if (!::CreateDirectoryW(file_save_path, nullptr)) return FailAndEnd(3);
   DebugTrace(L"szFileSavePath 3: %s", file_save_path);
   CopyInto(directory_download, file_save_path);
   DebugTrace(L"szFileSavePath 4: %s", file_save_path);
@@ -170,7 +186,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
     if (ok) break;
     StatusPause.Pause();
     status.Put(fallback.message);
-    ::Sleep(kSwitchMessageMs);
+    win::SleepFor(kSwitchMessageMs);
     StatusPause.Resume();
     ok = downloader->Download(url.c_str(), file_save_path, progress, fallback.strategy, nullptr);
   }
@@ -204,7 +220,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
     DebugTrace(L"zerbo -3");
     StatusPause.Pause();
     status.Put(2);
-    ::Sleep(kReportPauseMs);
+    win::SleepFor(kReportPauseMs);
   } else {
     DebugTrace(L"zerbo -4");
     DeleteIfNamed(downloaded_path);
@@ -220,12 +236,12 @@ unsigned __stdcall WorkerThreadProc(void*) {
   DebugTrace(L"zerbo -5");
   int32_t cancel = CancelState.load();
   while (cancel == kCancelAsking) {
-    ::Sleep(kCheckpointPollMs);
+    win::SleepFor(kCheckpointPollMs);
     cancel = CancelState.load();
   }
-  if (cancel == kCancelConfirmed) return 0;  // the downloader and the strings go with the scope
+  if (cancel == kCancelConfirmed) return 0;
   CancelState.store(kCancelPassed);
-  if (!ok) FailAndEnd(1);
+  if (!ok) return FailAndEnd(1);
 
   LaunchInstaller({file_save_path, downloaded_path.c_str(), directory_download}, dialog, UiLanguage.load());
   return 0;

@@ -17,10 +17,10 @@ extern std::atomic<int32_t> CancelState;
 
 // The platform calls the launch makes, and the end of the process. Tests replace them where
 // Wine cannot produce the case: a declined elevation, a program that starts only elevated.
+// (Message boxes go through win::ShowMessageBox.)
 struct WorkerHooks {
   decltype(&::CreateProcessW) create_process;
   decltype(&::ShellExecuteExW) shell_execute_ex;
-  decltype(&::MessageBoxW) message_box;
   void (*end_process)();
 };
 [[nodiscard]] const WorkerHooks& PlatformWorkerHooks();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "resources/resource.h"
 #include "win/application.h"
 #include "workflow/startup_checks.h"
 
@@ -38,6 +39,13 @@ BOOL WINAPI NoGroups(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID buffer, DWORD size,
 uintptr_t CountedStart(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
   ++g_thread_starts;
   return 0;  // as _beginthreadex answers when no thread can be made
+}
+
+// Called by the initialisation with the live dialog: asks it for its drag icon, then fails.
+LRESULT g_drag_icon = 0;
+uintptr_t AskForTheDragIcon(void*, unsigned, unsigned(__stdcall*)(void*), void* dialog, unsigned, unsigned*) {
+  g_drag_icon = ::SendMessageW(static_cast<CZunoOnlineSetupDlg*>(dialog)->hwnd(), WM_QUERYDRAGICON, 0, 0);
+  return 0;
 }
 
 class DialogExit : public testing::Test {
@@ -75,6 +83,15 @@ TEST_F(DialogExit, ThreadsThatCannotStartEndTheDialogWithMessage3) {
   EXPECT_EQ(g_thread_starts, 2);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], std::wstring(GetMessageText(3).c_str()) + L"|" + std::to_wstring(MB_OK | MB_ICONERROR));
+}
+
+TEST_F(DialogExit, TheDragIconIsTheProgramIcon) {
+  g_drag_icon = 0;
+  SetThreadStarterForTesting(AskForTheDragIcon);
+  RunDialog();
+  const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(g_drag_icon, reinterpret_cast<LRESULT>(icon));
 }
 
 }  // namespace

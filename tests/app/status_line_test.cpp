@@ -11,6 +11,7 @@
 #include "app/transparent_static.h"
 #include "download/http_downloader.h"
 #include "tests/support/language_scope.h"
+#include "tests/support/wait.h"
 #include "win/subclassed_window.h"
 
 namespace {
@@ -46,6 +47,7 @@ struct Writer {
   std::atomic<bool> stop{false};
   std::atomic<bool> in_write{false};
   std::atomic<int> writes{0};
+  std::atomic<int> tries{0};  // passes of the loop, paused or not
   DWORD write_ms = 0;
 };
 
@@ -58,43 +60,63 @@ DWORD WINAPI WriteLoop(void* parameter) {
       ++writer->writes;
       writer->in_write = false;
     });
+    ++writer->tries;
     ::Sleep(1);
   }
   return 0;
 }
 
+// A writer like the status thread, on a thread of its own that ends with the test.
+class WriterThread {
+ public:
+  explicit WriterThread(DWORD write_ms) {
+    writer_.write_ms = write_ms;
+    thread_ = ::CreateThread(nullptr, 0, WriteLoop, &writer_, 0, nullptr);
+  }
+  WriterThread(const WriterThread&) = delete;
+  WriterThread& operator=(const WriterThread&) = delete;
+  ~WriterThread() {
+    writer_.stop = true;
+    StatusPause.Resume();
+    if (thread_ == nullptr) return;
+    EXPECT_EQ(::WaitForSingleObject(thread_, 10000), WAIT_OBJECT_0) << "the writer did not end";
+    ::CloseHandle(thread_);
+  }
+  [[nodiscard]] bool started() const { return thread_ != nullptr; }
+  Writer& writer() { return writer_; }
+
+ private:
+  Writer writer_;
+  HANDLE thread_ = nullptr;
+};
+
 TEST(StatusLinePause, NothingIsWrittenBetweenPauseAndResume) {
-  Writer writer;
-  HANDLE thread = ::CreateThread(nullptr, 0, WriteLoop, &writer, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  while (writer.writes < 3) ::Sleep(1);
+  WriterThread thread(0);
+  ASSERT_TRUE(thread.started());
+  Writer& writer = thread.writer();
+  ASSERT_TRUE(test::WaitUntil([&] { return writer.writes >= 3; })) << "the writer never wrote";
   StatusPause.Pause();
   const int at_pause = writer.writes;
-  ::Sleep(100);
+  const int tries = writer.tries;
+  // The writer has come round three more times while paused.
+  ASSERT_TRUE(test::WaitUntil([&] { return writer.tries >= tries + 3; })) << "the writer stopped trying";
   EXPECT_EQ(writer.writes, at_pause);
   StatusPause.Resume();
-  while (writer.writes < at_pause + 3) ::Sleep(1);
-  writer.stop = true;
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
+  EXPECT_TRUE(test::WaitUntil([&] { return writer.writes >= at_pause + 3; })) << "no writes after Resume";
 }
 
 TEST(StatusLinePause, PauseWaitsForAWriteUnderWay) {
-  Writer writer;
-  writer.write_ms = 150;
-  HANDLE thread = ::CreateThread(nullptr, 0, WriteLoop, &writer, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  while (!writer.in_write) ::Sleep(1);
+  WriterThread thread(150);
+  ASSERT_TRUE(thread.started());
+  Writer& writer = thread.writer();
+  ASSERT_TRUE(test::WaitUntil([&] { return writer.in_write.load(); })) << "the writer never wrote";
   StatusPause.Pause();
   // The write that was going on has finished: whatever the caller writes now stays last.
   EXPECT_FALSE(writer.in_write);
   const int at_pause = writer.writes;
-  ::Sleep(200);
+  const int tries = writer.tries;
+  ASSERT_TRUE(test::WaitUntil([&] { return writer.tries >= tries + 3; })) << "the writer stopped trying";
   EXPECT_EQ(writer.writes, at_pause);
-  writer.stop = true;
-  StatusPause.Resume();
-  ::WaitForSingleObject(thread, INFINITE);
-  ::CloseHandle(thread);
 }
 
 // ---- The transparent status line -------------------------------------------------------------

@@ -174,6 +174,20 @@ std::wstring TextOf(HWND hwnd) {
   return text;
 }
 
+// The text of a window of the debuggee, unless the window went away or its thread did not
+// answer (as when the process is ending): then false, and no reading at all.
+bool ReadTextOf(HWND hwnd, std::wstring* text) {
+  wchar_t buffer[4096] = {};
+  DWORD_PTR length = 0;
+  if (!::SendMessageTimeoutW(hwnd, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 1000,
+                             &length) ||
+      !::IsWindow(hwnd)) {
+    return false;
+  }
+  *text = buffer;
+  return true;
+}
+
 bool ParseOptions(int argc, wchar_t** argv, Options* options) {
   int i = 1;
   for (; i < argc; ++i) {
@@ -305,7 +319,8 @@ int wmain(int argc, wchar_t** argv) {
     if (found.dialog) {
       if (!status_seen) Print(L"DIALOG " + TextOf(found.dialog) + L"|" + TextOf(::GetDlgItem(found.dialog, 1005)));
       HWND status_control = ::GetDlgItem(found.dialog, 1007);
-      const std::wstring now = TextOf(status_control);
+      std::wstring now;
+      if (!ReadTextOf(status_control, &now)) continue;
       if (!status_seen || now != status) {
         status = now;
         status_seen = true;

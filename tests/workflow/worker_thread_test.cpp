@@ -8,7 +8,12 @@
 #include <string>
 #include <vector>
 
+#include <process.h>
+
 #include "app/messages.h"
+#include "app/status_thread.h"
+#include "download/active_downloader.h"
+#include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 #include "workflow/startup_checks.h"
@@ -66,7 +71,7 @@ BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
   return g_record.shell_ok;
 }
 
-int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+int FakeMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) {
   EXPECT_EQ(owner, nullptr);
   g_record.boxes.push_back(std::wstring(caption) + L"|" + text + L"|" + std::to_wstring(style));
   return IDOK;
@@ -74,7 +79,7 @@ int WINAPI FakeMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style)
 
 void FakeEndProcess() { ++g_record.ends; }
 
-const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeMessageBox, FakeEndProcess};
+const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeEndProcess};
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -87,6 +92,7 @@ class Launch : public testing::Test {
   void SetUp() override {
     g_record = LaunchRecord();
     SetWorkerHooksForTesting(&kFakeHooks);
+    previous_box_ = win::SetMessageBoxForTesting(FakeMessageBox);
     test::ClearPendingDeletions();
     directory_ = dir_.Path(L"0abcd.tmp");
     ASSERT_TRUE(::CreateDirectoryW(directory_.c_str(), nullptr));
@@ -100,6 +106,7 @@ class Launch : public testing::Test {
   }
   void TearDown() override {
     SetWorkerHooksForTesting(nullptr);
+    win::SetMessageBoxForTesting(previous_box_);
     test::ClearPendingDeletions();
     ::DestroyWindow(window_);
     UiLanguage.store(kLanguageVietnamese);
@@ -111,6 +118,7 @@ class Launch : public testing::Test {
   test::TempDir dir_;
   std::wstring directory_, installer_, package_;
   HWND window_ = nullptr;
+  win::MessageBoxFunction previous_box_ = nullptr;
 };
 
 TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
@@ -168,6 +176,25 @@ TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
     EXPECT_TRUE(test::PendingDeletions().empty());
     EXPECT_EQ(g_record.ends, 1);
   }
+}
+
+// Without a dialog the worker cannot go on: message 3, then the end of the process. When the
+// end returns (as the test's does), the worker leaves like on every other way out: nothing
+// points at its downloader any more and the status thread reads it no more.
+TEST_F(Launch, AWorkerThatEndsLeavesNoDownloaderBehind) {
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerThreadProc, nullptr, 0, nullptr));
+  ASSERT_NE(thread, nullptr);
+  const DWORD waited = ::WaitForSingleObject(thread, 30000);
+  ::CloseHandle(thread);
+  ASSERT_EQ(waited, WAIT_OBJECT_0) << "the worker did not end";
+  EXPECT_EQ(g_record.ends, 1);
+  ASSERT_EQ(g_record.boxes.size(), 1u);
+  EXPECT_NE(g_record.boxes[0].find(GetMessageText(3).c_str()), std::wstring::npos);
+  EXPECT_EQ(ActiveDownloader.load(), nullptr);
+  bool written = false;
+  StatusPause.WriteUnlessPaused([&] { written = true; });
+  EXPECT_FALSE(written) << "the status line was left running";
+  StatusPause.Resume();
 }
 
 TEST_F(Launch, AnyOtherFailureIsSilentAndKeepsTheFilesForTheRestart) {
