@@ -21,6 +21,15 @@ std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
 std::atomic<StageObserver> g_stage_observer{nullptr};
 
 constexpr DWORD kWorkingBufferBytes = 2048;
+constexpr size_t kMaxValidatorLength = 200;
+constexpr DWORD kHttpRangeNotSatisfiable = 416;
+
+// Header text into the attempt's header buffer (the validator's limit keeps it well inside).
+void CopyHeader(wchar_t* header, const WideString& text) {
+  constexpr size_t kCapacity = kWorkingBufferBytes / sizeof(wchar_t);
+  wcsncpy(header, text.c_str(), kCapacity - 1);
+  header[kCapacity - 1] = L'\0';
+}
 constexpr int kAvailabilityTries = 5;
 constexpr DWORD kAvailabilityWaitMs = 200;
 
@@ -28,9 +37,56 @@ bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
   return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
 }
 
+// A time-out: WinHTTP's own code, or the socket's, which Wine reports instead.
+bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
+
+// The raw text of one response header, or empty when it is missing or longer than any
+// honest value of the headers read here.
+WideString QueryHeaderText(HINTERNET request, DWORD info) {
+  wchar_t buffer[512];
+  DWORD size = sizeof(buffer);
+  if (!::WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return WideString();
+  }
+  return WideString::Copy(buffer, size / sizeof(wchar_t));
+}
+
+// Printable ASCII only, so that a validator can go back into a request header as it came.
+bool IsHeaderSafe(const WideString& text, wchar_t lowest) {
+  if (text.empty() || text.size() > kMaxValidatorLength) return false;
+  for (const wchar_t* c = text.c_str(); *c != L'\0'; ++c) {
+    if (*c < lowest || *c > 0x7E) return false;
+  }
+  return true;
+}
+
+// What If-Range can name: a strong ETag, else the Last-Modified date; empty when neither.
+WideString ResumeValidator(HINTERNET request) {
+  WideString etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
+  if (IsHeaderSafe(etag, 0x21) && etag.size() >= 2 && etag.c_str()[0] == L'"' && etag.c_str()[etag.size() - 1] == L'"') {
+    return etag;
+  }
+  WideString date = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+  return IsHeaderSafe(date, 0x20) ? std::move(date) : WideString();
+}
+
+// Digits only into `value`; false for none, anything else, or more than fits in 32 bits.
+bool ParseDigits(const wchar_t*& text, uint32_t* value) {
+  uint64_t number = 0;
+  const wchar_t* start = text;
+  while (*text >= L'0' && *text <= L'9') {
+    number = number * 10 + static_cast<uint64_t>(*text - L'0');
+    if (number > 0xFFFFFFFFull) return false;
+    ++text;
+  }
+  *value = static_cast<uint32_t>(number);
+  return text != start;
+}
+
 // Sends the request until a response is accepted (200 or 206) or the exchange ends.
-// Each challenge is answered once: the same challenge twice in a row ends it.
-bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password) {
+// Each challenge is answered once: the same challenge twice in a row ends it. `status`
+// receives the last status code read.
+bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, DWORD* final_status) {
   DWORD proxy_scheme = 0;
   DWORD last_status = 0;
   for (;;) {
@@ -51,6 +107,7 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
       return false;
     }
+    *final_status = status;
     bool done = false;
     DWORD supported = 0, first = 0, target = 0;
     switch (status) {
@@ -116,9 +173,31 @@ int32_t ProgressPosition(uint32_t received, uint32_t total) {
   const auto r = static_cast<int32_t>(received);
   const auto t = static_cast<int32_t>(total);
   if (t == 0) return -1;
+  if (t < 100 || r < 0) {
+    // What the signed formula below cannot take (sizes of 2 GiB and more, where the total's
+    // hundredth may be 0 or negative; tiny totals): exactly, in 64 bits.
+    const uint64_t wide = static_cast<uint64_t>(received) * 100 / total;
+    return wide > 100 ? 100 : static_cast<int32_t>(wide);
+  }
   // Received × 100 would leave 32 bits for large sizes: divide the total first there.
   const int32_t position = (t > 100000 || r > 100000) ? r / (t / 100) : r * 100 / t;
   return position > 100 ? 100 : position;
+}
+
+uint32_t ParseContentLength(const wchar_t* text) {
+  uint32_t value = 0;
+  if (text == nullptr || !ParseDigits(text, &value) || *text != L'\0') return 0;
+  return value <= kMaxDownloadBytes ? value : 0;
+}
+
+bool ParseContentRange(const wchar_t* text, uint32_t* first, uint32_t* last, uint32_t* total) {
+  if (text == nullptr || _wcsnicmp(text, L"bytes ", 6) != 0) return false;
+  text += 6;
+  if (!ParseDigits(text, first) || *text++ != L'-' || !ParseDigits(text, last) || *text++ != L'/' ||
+      !ParseDigits(text, total) || *text != L'\0') {
+    return false;
+  }
+  return *first <= *last && *last < *total;
 }
 
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total) {
@@ -135,6 +214,13 @@ DWORD ChooseAuthScheme(DWORD supported) {
 }
 
 HttpDownloader::~HttpDownloader() { ReleaseIeProxyConfig(ie_proxy_config_); }
+
+void HttpDownloader::SetTimeouts(int32_t resolve, int32_t connect, int32_t send, int32_t receive) noexcept {
+  resolve_timeout_ = resolve;
+  connect_timeout_ = connect;
+  send_timeout_ = send;
+  receive_timeout_ = receive;
+}
 
 bool HttpDownloader::Download(const wchar_t* url, const wchar_t* file_path, HWND progress_bar,
                               int32_t strategy, int32_t* percent_out) {
@@ -156,16 +242,35 @@ bool HttpDownloader::Download(const wchar_t* url, const wchar_t* file_path, HWND
 }
 
 bool HttpDownloader::DownloadDirect(const wchar_t* url, const wchar_t* file_path, HWND progress_bar) {
-  return TransferFile(url, file_path, progress_bar, 0, 0, nullptr, kModeDirect, nullptr, nullptr, nullptr, nullptr);
+  return DownloadInMode(url, file_path, progress_bar, kModeDirect);
 }
 
 bool HttpDownloader::DownloadViaDefaultProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar) {
-  return TransferFile(url, file_path, progress_bar, 0, 0, nullptr, kModeDefaultProxy, nullptr, nullptr, nullptr,
-                      nullptr);
+  return DownloadInMode(url, file_path, progress_bar, kModeDefaultProxy);
 }
 
 bool HttpDownloader::DownloadViaIeProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar) {
-  return TransferFile(url, file_path, progress_bar, 0, 0, nullptr, kModeIeProxy, nullptr, nullptr, nullptr, nullptr);
+  return DownloadInMode(url, file_path, progress_bar, kModeIeProxy);
+}
+
+bool HttpDownloader::CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept {
+  return url != nullptr && file_path != nullptr && resume_.on_disk != 0 && !resume_.validator.empty() &&
+         wcscmp(resume_.url.c_str(), url) == 0 && wcscmp(resume_.path.c_str(), file_path) == 0;
+}
+
+bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t mode) {
+  bool ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
+  for (int retry = 0; !ok && retry < kResumeTries; ++retry) {
+    // Once more in this mode only after a network fault that brought new bytes to go on
+    // from, or an answer that asked to start again from zero.
+    const int32_t stage = GetStage();
+    if (stage == kStageOutOfMemory || stage == kStageStopped) break;
+    if (!(try_bytes_ != 0 && CanResume(url, file_path)) && !restart_asked_) break;
+    // The stage stays Failed meanwhile: the status line says that the download is resumed.
+    win::SleepFor(kResumeWaitsMs[retry]);
+    ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
+  }
+  return ok;
 }
 
 bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, HWND progress_bar,
@@ -183,8 +288,13 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   auto* host = static_cast<wchar_t*>(host_buffer.get());
   auto* normalized = static_cast<wchar_t*>(url_buffer.get());
 
+  // Only the attempts that keep their own record, with no range of the caller's, take part
+  // in resuming: they start from the file on disk when they can, and keep its account.
+  const bool resumable = progress == nullptr && range_to == 0;
   TransferProgress own_progress = {0, 0, 0};
   if (progress == nullptr) progress = &own_progress;
+  try_bytes_ = 0;
+  restart_asked_ = false;
 
   mode_.store(mode, std::memory_order_relaxed);
   SetStage(kStagePreparing);
@@ -195,14 +305,19 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   }
   bool send_range = false;
   if (range_to != 0 && range_to - range_from + 1 != 0) {
-    WideString text = WideString::Format(L"Range: bytes=%u-%u", range_from, range_to);
-    wcsncpy(header, text.c_str(), kWorkingBufferBytes / sizeof(wchar_t) - 1);
-    header[kWorkingBufferBytes / sizeof(wchar_t) - 1] = L'\0';
+    CopyHeader(header, WideString::Format(L"Range: bytes=%u-%u", range_from, range_to));
     send_range = true;
   }
   if (url == nullptr || file_path == nullptr) {
     SetStage(kStageFailed);
     return false;
+  }
+  const bool resuming = resumable && CanResume(url, file_path);
+  if (resuming) {
+    // The rest of the file, but only if it is still the file whose start is on disk.
+    CopyHeader(header, WideString::Format(L"Range: bytes=%u-\r\nIf-Range: %s", resume_.on_disk,
+                                          resume_.validator.c_str()));
+    send_range = true;
   }
   NormalizeUrl(url, normalized);
 
@@ -231,6 +346,11 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
 
   if (connect_timeout_ != 0) {
     ::WinHttpSetTimeouts(session.get(), resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
+    // Without it a server that takes the request and never answers holds the attempt for
+    // good under Wine; Windows bounds that wait by the receive time-out already.
+    DWORD response_timeout = static_cast<DWORD>(receive_timeout_);
+    ::WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                       sizeof(response_timeout));
   }
   connection.reset(::WinHttpConnect(session.get(), host, components.nPort, 0));
   if (!connection) {
@@ -255,19 +375,57 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     return false;
   }
 
-  if (!RunRequestLoop(request.get(), user_name, password)) {
+  DWORD status = 0;
+  if (!RunRequestLoop(request.get(), user_name, password, &status)) {
+    // The bytes on disk lie past the file's end now: what comes next starts from zero.
+    if (resuming && status == kHttpRangeNotSatisfiable) {
+      resume_ = ResumePoint();
+      restart_asked_ = true;
+    }
     SetStage(kStageFailed);
     return false;
   }
   SetStage(kStageReceiving);
 
   win::UniqueFile file;
-  if (progress->totalSize == 0 && progress->resumeFlag == 0) {
-    DWORD length = 0;
-    DWORD size = sizeof(length);
-    if (!::WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX) ||
-        length == 0) {
+  if (resuming && status == HTTP_STATUS_PARTIAL_CONTENT) {
+    // Exactly the rest of the file we have the start of, or nothing: else start again.
+    uint32_t first = 0, last = 0, total = 0;
+    const WideString range = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
+    const WideString length = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+    bool fits = ParseContentRange(range.c_str(), &first, &last, &total) && first == resume_.on_disk &&
+                total == resume_.total && last == total - 1 &&
+                (length.empty() || ParseContentLength(length.c_str()) == total - first);
+    if (fits) {
+      file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      LARGE_INTEGER size = {};
+      LARGE_INTEGER at = {};
+      at.QuadPart = first;
+      // Whatever lies past the bytes counted (a write that failed part-way) goes.
+      fits = file.valid() && ::GetFileSizeEx(file.get(), &size) && size.QuadPart >= at.QuadPart &&
+             ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+    }
+    if (!fits) {
+      file.reset();
+      resume_ = ResumePoint();
+      restart_asked_ = true;
+      SetStage(kStageFailed);
+      return false;
+    }
+    progress->totalSize = total;
+    progress->bytesReceived = first;
+    UpdateProgressBar(progress_bar, first, total);
+  } else if (status == HTTP_STATUS_PARTIAL_CONTENT && !send_range) {
+    // A part of something that was never asked for.
+    SetStage(kStageFailed);
+    return false;
+  } else if (progress->totalSize == 0 && progress->resumeFlag == 0) {
+    // The file from its first byte (a 200 to a resuming request: it changed, or the server
+    // serves no ranges).
+    const WideString length_text = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+    const uint32_t length = ParseContentLength(length_text.c_str());
+    if (length == 0) {
       SetStage(kStageFailed);
       return false;
     }
@@ -279,9 +437,16 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       SetStage(kStageFailed);
       return false;
     }
+    if (resumable) {
+      resume_ = ResumePoint();
+      resume_.url = WideString::Copy(url);
+      resume_.path = WideString::Copy(file_path);
+      resume_.validator = ResumeValidator(request.get());
+      resume_.total = length;
+    }
   }
-  // A continued transfer would need the existing file opened for it: refuse rather than
-  // write to no file at all.
+  // A continued transfer of the caller's own would need the existing file opened for it:
+  // refuse rather than write to no file at all.
   if (!file.valid()) {
     SetStage(kStageFailed);
     return false;
@@ -291,13 +456,15 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   // download instead of one per chunk.
   int32_t shown_position = -2;
   while (progress->bytesReceived < progress->totalSize) {
-    // Up to five asks, 200 ms apart while the answer is a failure or nothing yet.
+    // Up to five asks, 200 ms apart while the answer is a failure or nothing yet. A time-out
+    // is a stalled connection: asking again would only wait as long again.
     DWORD available = 0;
     bool answered = false;
     for (int attempt = 1; attempt <= kAvailabilityTries; ++attempt) {
       available = 0;
       answered = ::WinHttpQueryDataAvailable(request.get(), &available) != FALSE;
       if (answered && available != 0) break;
+      if (!answered && IsTimeout(::GetLastError())) break;
       if (attempt < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
     }
     if (!answered) {
@@ -333,10 +500,14 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     // A write that fails or comes short would leave a broken file counted as received.
     if (n != 0 && (!::WriteFile(file.get(), chunk.get(), n, &written, nullptr) || written != n)) {
       file.reset();
+      // Not a network fault: trying again here would only fail the same way.
+      if (resumable) resume_ = ResumePoint();
       SetStage(kStageFailed);
       return false;
     }
     progress->bytesReceived += n;
+    try_bytes_ += n;
+    if (resumable) resume_.on_disk = progress->bytesReceived;
     if (percent_out != nullptr && progress->totalSize != 0) {
       *percent_out = static_cast<int32_t>(static_cast<double>(progress->bytesReceived) * 100.0 /
                                           static_cast<double>(progress->totalSize));

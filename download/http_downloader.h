@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "win/wide_string.h"
+
 enum DownloadStage : int32_t {
   kStageComplete = 0,
   kStageSessionOpened = 1,
@@ -59,6 +61,20 @@ constexpr wchar_t kUserAgent[] =
 constexpr size_t kUrlCapacity = 1024;
 constexpr size_t kMaxUrlTaken = 1000;
 
+// The largest file the engine takes: a Content-Length above it ends the attempt.
+constexpr uint32_t kMaxDownloadBytes = 104857600;
+
+// The time-outs of every session, in milliseconds. The receive time-out also bounds the wait
+// for the response headers (Wine waits for those forever otherwise).
+constexpr int32_t kResolveTimeoutMs = 10000;
+constexpr int32_t kConnectTimeoutMs = 10000;
+constexpr int32_t kSendTimeoutMs = 30000;
+constexpr int32_t kReceiveTimeoutMs = 30000;
+
+// How often one connection mode resumes a broken download, and the waits before each try.
+constexpr int kResumeTries = 3;
+constexpr DWORD kResumeWaitsMs[kResumeTries] = {1000, 2000, 4000};
+
 class HttpDownloader {
  public:
   HttpDownloader() noexcept = default;
@@ -71,15 +87,20 @@ class HttpDownloader {
   [[nodiscard]] int32_t GetMode() const noexcept { return mode_.load(std::memory_order_relaxed); }
 
   // True when the file was received whole. Strategy 0: direct, then the IE proxy settings;
-  // 1 to 3: one attempt in mode 1 to 3; 4: the named proxy with its credentials and
+  // 1 to 3: mode 1 to 3; 4: one attempt through the named proxy with its credentials and
   // `percent_out`. Any other strategy: false, nothing touched.
+  //
+  // In modes 1 to 3 a broken transfer is resumed: the bytes on disk stay, and the next try
+  // asks for the rest (Range, with If-Range naming the file's validator), up to kResumeTries
+  // times per mode while each try brings new bytes. A later mode resumes from the same bytes.
   bool Download(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t strategy,
                 int32_t* percent_out);
   bool DownloadDirect(const wchar_t* url, const wchar_t* file_path, HWND progress_bar);
   bool DownloadViaDefaultProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar);
   bool DownloadViaIeProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar);
 
-  // One attempt in one mode; `stage` tells how it ended.
+  // One attempt in one mode; `stage` tells how it ended. Without a caller's `progress` and
+  // range, the attempt continues the file on disk when it can (see Download).
   bool TransferFile(const wchar_t* url, const wchar_t* file_path, HWND progress_bar,
                     uint32_t range_from, uint32_t range_to, const int32_t* stop_flag, int32_t mode,
                     const wchar_t* user_name, const wchar_t* password, int32_t* percent_out,
@@ -94,20 +115,38 @@ class HttpDownloader {
     return ie_proxy_config_;
   }
 
+  // The session time-outs in milliseconds; a connect time-out of 0 sets none at all.
+  void SetTimeouts(int32_t resolve, int32_t connect, int32_t send, int32_t receive) noexcept;
+
  private:
+  // What is known of a partly received file: where it is, where it came from, the validator
+  // and length of its first response, and how many of its bytes are on disk.
+  struct ResumePoint {
+    WideString url;
+    WideString path;
+    WideString validator;  // empty: the file cannot be resumed
+    uint32_t total = 0;
+    uint32_t on_disk = 0;
+  };
+
+  bool DownloadInMode(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t mode);
+  [[nodiscard]] bool CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept;
   void SetStage(int32_t stage) noexcept;
   static void ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept;
 
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* ie_proxy_config_ = nullptr;
   std::atomic<int32_t> stage_{kStageInitial};
   std::atomic<int32_t> mode_{0};
-  // Configuration kept from the design; nothing changes it, so no time-outs are set and
-  // writes follow one another.
-  int32_t resolve_timeout_ = 0;
-  int32_t connect_timeout_ = 0;
-  int32_t send_timeout_ = 0;
-  int32_t receive_timeout_ = 0;
+  int32_t resolve_timeout_ = kResolveTimeoutMs;
+  int32_t connect_timeout_ = kConnectTimeoutMs;
+  int32_t send_timeout_ = kSendTimeoutMs;
+  int32_t receive_timeout_ = kReceiveTimeoutMs;
+  // Writes follow one another; nothing sets this.
   int32_t append_to_file_ = 0;
+
+  ResumePoint resume_;
+  uint32_t try_bytes_ = 0;       // bytes the last attempt put on disk
+  bool restart_asked_ = false;   // the last attempt's answer said: start again from zero
 };
 
 // `url` with "http://" in front unless it starts with http:// or https:// (any case); at
@@ -118,11 +157,20 @@ void NormalizeUrl(const wchar_t* url, wchar_t* out);
 void CopyHostName(const URL_COMPONENTS& components, wchar_t* out);
 
 // The bar position for `received` of `total` bytes, 0 to 100; -1 when there is no total.
+// Sizes of 2 GiB or more, which the engine never accepts, still give a position in range.
 [[nodiscard]] int32_t ProgressPosition(uint32_t received, uint32_t total);
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total);
 
 // One scheme out of WinHTTP's scheme bits: Negotiate, NTLM, Passport, Digest, else Basic.
 [[nodiscard]] DWORD ChooseAuthScheme(DWORD supported_schemes);
+
+// A Content-Length as the engine takes it: decimal digits only, 1 to kMaxDownloadBytes.
+// Returns 0 for anything else.
+[[nodiscard]] uint32_t ParseContentLength(const wchar_t* text);
+
+// "bytes FIRST-LAST/TOTAL" into its three numbers; false for anything else, including a
+// range that does not lie within TOTAL.
+[[nodiscard]] bool ParseContentRange(const wchar_t* text, uint32_t* first, uint32_t* last, uint32_t* total);
 
 // Sees every stage change with the attempt's mode, on the downloading thread. For tests.
 using StageObserver = void (*)(int32_t stage, int32_t mode);

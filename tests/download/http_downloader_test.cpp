@@ -16,6 +16,7 @@
 #include "download/download_source.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/support/temp_dir.h"
+#include "win/clock.h"
 
 namespace {
 
@@ -269,6 +270,115 @@ TEST_F(DownloadTest, HttpsIsAskedForOverTls) {
   EXPECT_EQ(kStageFailed, downloader_.GetStage());
 }
 
+// ---- Hostile answers, silent servers, resuming -------------------------------------------------
+
+TEST_F(DownloadTest, HostileLengthsAndPartsEndTheAttemptWithTheTargetUntouched) {
+  for (const wchar_t* path : {L"/length/104857601", L"/length/2147483648", L"/length/4294967295",
+                              L"/length/99999999999", L"/length/abc", L"/length/-5", L"/partial-norange"}) {
+    test::WriteFileBytes(target_, {'o', 'l', 'd'});
+    EXPECT_FALSE(Fetch(std::wstring(kOrigin) + path)) << path;
+    EXPECT_EQ(kStageFailed, downloader_.GetStage()) << path;
+    EXPECT_EQ("old", Text(Received())) << path;
+  }
+}
+
+TEST_F(DownloadTest, ASilentServerAndAStalledBodyEndByTheTimeOutsKeepingWhatArrived) {
+  downloader_.SetTimeouts(2000, 2000, 2000, 2000);
+  EXPECT_FALSE(Fetch(std::wstring(kOrigin) + L"/silent"));  // would wait for good under Wine
+  EXPECT_EQ(Then(kUntilResponse, {kStageFailed}), g_stages);
+  EXPECT_FALSE(Fetch(std::wstring(kOrigin) + L"/midstall"));
+  EXPECT_EQ(kStageFailed, downloader_.GetStage());
+  EXPECT_EQ(1000u, Received().size());
+}
+
+// The body the scripted origin serves under /resume/ (see fault_server.py).
+std::vector<uint8_t> ResumeBody() {
+  std::vector<uint8_t> bytes(300000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 7 + 3) % 256);
+  return bytes;
+}
+
+// The waits between tries the engine asked for (not the 200 ms asks for data), none waited.
+std::vector<DWORD> g_waits;
+void RecordWait(DWORD milliseconds) {
+  if (milliseconds >= 1000) g_waits.push_back(milliseconds);
+}
+DWORD NoTicks() { return 0; }
+const win::Clock kRecordingClock = {RecordWait, NoTicks};
+
+class ResumeTest : public DownloadTest {
+ protected:
+  void SetUp() override {
+    DownloadTest::SetUp();
+    if (IsSkipped()) return;
+    g_waits.clear();
+    previous_clock_ = win::SetClockForTesting(&kRecordingClock);
+  }
+  void TearDown() override {
+    win::SetClockForTesting(previous_clock_);
+    DownloadTest::TearDown();
+  }
+  // Downloads /resume/KEY/OPTIONS in direct mode, KEY unique to this run; returns the
+  // origin's record of the requests, one line each.
+  std::vector<std::string> Run(const std::wstring& options, bool* ok) {
+    const std::wstring key = L"k" + std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(++runs_);
+    const std::wstring url = std::wstring(kOrigin) + L"/resume/" + key + L"/" + options;
+    *ok = downloader_.Download(url.c_str(), target_.c_str(), nullptr, kDirectOnly, nullptr);
+    const std::string log = Text(test::ReadFileBytes(std::wstring(_wgetenv(L"ZUNO_E2E_DIR")) + L"\\requests-" + key + L".log"));
+    std::vector<std::string> lines;
+    for (size_t begin = 0, end; (end = log.find('\n', begin)) != std::string::npos; begin = end + 1) {
+      lines.push_back(log.substr(begin, end - begin));
+    }
+    return lines;
+  }
+  const win::Clock* previous_clock_ = nullptr;
+  int runs_ = 0;
+};
+
+TEST_F(ResumeTest, CutTwiceTheRestIsAskedForAndAppended) {
+  bool ok = false;
+  const std::vector<std::string> requests = Run(L"cut=40,80", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ResumeBody(), Received());
+  EXPECT_EQ((std::vector<std::string>{"range=- if-range=- status=200 sent=120000",
+                                      "range=bytes=120000- if-range=\"v1\" status=206 sent=120000",
+                                      "range=bytes=240000- if-range=\"v1\" status=206 sent=60000"}),
+            requests);
+  EXPECT_EQ((std::vector<DWORD>{1000, 2000}), g_waits);
+}
+
+TEST_F(ResumeTest, AnswersThatDoNotContinueTheFileStartAgainFromZero) {
+  bool ok = false;
+  // The file changed after the cut: the stale validator brings the whole new file.
+  std::vector<std::string> requests = Run(L"cut=40+changed", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ResumeBody(), Received());
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("range=bytes=120000- if-range=\"v1\" status=200 sent=300000", requests[1]);
+
+  // A server that ignores ranges: the same.
+  requests = Run(L"cut=40+norange", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ResumeBody(), Received());
+  ASSERT_EQ(2u, requests.size());
+  EXPECT_EQ("range=bytes=120000- if-range=\"v1\" status=200 sent=300000", requests[1]);
+
+  // A part that starts elsewhere than asked: refused, and the next try starts from zero.
+  requests = Run(L"cut=40+offby1", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ResumeBody(), Received());
+  ASSERT_EQ(3u, requests.size());
+  EXPECT_EQ("range=- if-range=- status=200 sent=300000", requests[2]);
+}
+
+TEST_F(ResumeTest, WithoutAValidatorNothingIsResumed) {
+  bool ok = true;
+  const std::vector<std::string> requests = Run(L"cut=40+noetag", &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(1u, requests.size());
+  EXPECT_TRUE(g_waits.empty());
+}
+
 // ---- Authentication ------------------------------------------------------------------------
 
 TEST_F(DownloadTest, EachChallengeIsAnsweredOnce) {
@@ -402,6 +512,10 @@ TEST(ProgressPositionTest, BothFormulasAndTheCap) {
   EXPECT_EQ(100, ProgressPosition(3000000, 2000000));
   EXPECT_EQ(99, ProgressPosition(2147000000u, 2147483647u));  // no overflow near 2^31
   EXPECT_EQ(-1, ProgressPosition(5, 0));
+  // Sizes the engine never accepts still give a position, not a division by zero.
+  EXPECT_EQ(50, ProgressPosition(2147483648u, 4294967295u));
+  EXPECT_EQ(100, ProgressPosition(4294967295u, 4294967295u));
+  EXPECT_EQ(0, ProgressPosition(1, 2147483648u));
 }
 
 TEST(SelectDownloadUrlTest, TheWow64PrefixGetsThe64BitPackage) {
