@@ -8,7 +8,9 @@
 #         scenarios: the files of STATE/e2e/www; what is not there comes from the scripted
 #         origin's /current (STATE/e2e/mode names the behaviour). STATE/e2e/proxy-only
 #         refuses (403) every request that does not come through the open proxy, whose
-#         outgoing address is 127.0.0.2; STATE/e2e/slow sends at 200 KB/s.
+#         outgoing address is 127.0.0.2; STATE/e2e/slow sends at 200 KB/s;
+#         STATE/e2e/direct-silent takes every request that does not come through the open
+#         proxy and never answers it.
 # servers.sh up|down STATE
 set -euo pipefail
 cmd=$1
@@ -80,8 +82,18 @@ http {
     if (-f $state/e2e/proxy-only) { set \$gate "P"; }
     if (\$remote_addr != "127.0.0.2") { set \$gate "\${gate}D"; }
     if (\$gate = "PD") { return 403; }
+    set \$silent "";
+    if (-f $state/e2e/direct-silent) { set \$silent "S"; }
+    if (\$remote_addr != "127.0.0.2") { set \$silent "\${silent}D"; }
+    if (\$silent = "SD") { rewrite ^ /zuno-silent last; }
     if (-f $state/e2e/slow) { set \$limit_rate 200k; }
     location / { try_files \$uri @scripted; }
+    location = /zuno-silent {
+      internal;
+      rewrite ^ /silent break;
+      proxy_pass http://127.0.0.1:18081;
+      proxy_read_timeout 300s;
+    }
     location @scripted {
       rewrite ^ /current break;
       proxy_pass http://127.0.0.1:18081;

@@ -187,7 +187,9 @@ class Scenario : public testing::Test {
     e2e_ = Env(L"ZUNO_E2E_DIR");
     if (Env(L"ZUNO_NETNS") != L"1" || e2e_.empty()) GTEST_SKIP() << "needs the test network namespace";
     test::ClearProxySettings();
-    for (const wchar_t* name : {L"mode", L"proxy-only", L"slow"}) ::DeleteFileW(E2e(name).c_str());
+    for (const wchar_t* name : {L"mode", L"proxy-only", L"slow", L"direct-silent", L"origin.bin"}) {
+      ::DeleteFileW(E2e(name).c_str());
+    }
     test::RemoveTree(E2e(L"www"));
     ::CreateDirectoryW(E2e(L"www").c_str(), nullptr);
     PublishPackage(false);
@@ -231,6 +233,17 @@ class Scenario : public testing::Test {
     if (tampered) package[package.size() / 2] ^= 0x40;
     test::WriteFileBytes(E2e(L"www\\OG3tup2015X64.exe"), package);
     test::WriteFileBytes(E2e(L"www\\OG3tup2015.exe"), package);
+  }
+  // The package served by the scripted origin instead, as /resume/KEY/OPTIONS (see
+  // fault_server.py); returns the origin's record of the requests it gets.
+  std::wstring ServeFromOrigin(const std::wstring& options) const {
+    const std::vector<uint8_t> package = test::ReadFileBytes(E2e(L"www\\OG3tup2015.exe"));
+    test::WriteFileBytes(E2e(L"origin.bin"), package);
+    Unpublish();
+    const std::wstring key = L"origin" + std::to_wstring(::GetTickCount());
+    const std::wstring mode = L"resume/" + key + L"/" + options;
+    Touch(L"mode", std::string(mode.begin(), mode.end()));
+    return E2e((L"requests-" + key + L".log").c_str());
   }
   void Unpublish() const {
     ::DeleteFileW(E2e(L"www\\OG3tup2015X64.exe").c_str());
@@ -348,6 +361,54 @@ TEST_F(Scenario, AllThreeModesFail) {
   EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese)));
   EXPECT_TRUE(run.StatusSeen(Text(5, kLanguageVietnamese)));
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"PROGRESS 0"), run.lines.end());
+}
+
+// ---- Broken connections and silent servers ---------------------------------------------------
+
+// The origin's record: one line per request, "range=R if-range=I status=S sent=N".
+std::vector<std::string> Requests(const std::wstring& log) {
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(log);
+  const std::string text(bytes.begin(), bytes.end());
+  std::vector<std::string> lines;
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    lines.push_back(text.substr(begin, end - begin));
+  }
+  return lines;
+}
+
+TEST_F(Scenario, CutTwiceTheDownloadResumesAndLaunches) {
+  const std::wstring log = ServeFromOrigin(L"cut=40,80");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_FALSE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
+  const std::vector<std::string> requests = Requests(log);
+  ASSERT_EQ(requests.size(), 3u);
+  size_t served = 0;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    served += std::stoul(requests[i].substr(requests[i].rfind('=') + 1));
+    if (i > 0) {
+      EXPECT_EQ(requests[i].find("range=bytes="), 0u) << requests[i];
+      EXPECT_NE(requests[i].find(" if-range=\"v1\" status=206"), std::string::npos) << requests[i];
+    }
+  }
+  const size_t package = test::ReadFileBytes(E2e(L"origin.bin")).size();
+  EXPECT_LE(served * 10, package * 11);
+}
+
+TEST_F(Scenario, FileChangedBetweenCutAndResumeStartsAgainAndLaunches) {
+  const std::wstring log = ServeFromOrigin(L"cut=40+changed");
+  ExpectLaunched(Drive(L""), L"", kLanguageVietnamese);
+  const std::vector<std::string> requests = Requests(log);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[1].find("status=200"), std::string::npos) << requests[1];
+}
+
+TEST_F(Scenario, ADirectServerThatNeverAnswersGivesWayToTheDefaultProxy) {
+  Touch(L"direct-silent");
+  test::SetDefaultProxy("127.0.0.1:18090");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
 }
 
 // ---- What the server or the proxy answers ----------------------------------------------------
