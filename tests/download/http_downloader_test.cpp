@@ -177,6 +177,10 @@ TEST_F(DownloadTest, RangeHeaderOnlyForAProperRange) {
 TEST_F(DownloadTest, ABodyLongerThanAnnouncedGivesExactlyContentLengthBytes) {
   ASSERT_TRUE(Fetch(std::wstring(kOrigin) + L"/long"));
   EXPECT_EQ(1000u, Received().size());
+  // A body that keeps coming, a byte every 300 ms, outlasts a receive time-out of 500 ms.
+  downloader_.SetTimeouts(2000, 2000, 2000, 500);
+  EXPECT_TRUE(Fetch(std::wstring(kOrigin) + L"/trickle3"));
+  EXPECT_EQ("ABC", Text(Received()));
 }
 
 TEST_F(DownloadTest, PercentageAndBarPositions) {
