@@ -24,6 +24,17 @@ bench_in_netns() {
   exec tests/harness/netns.sh "$0" "$@"
 }
 
+# The demo setup with data after its image (it still runs), 100 MiB once packed, signed with
+# the key this build pins: the installer starts nothing else.
+make_big_signed_setup() {
+  local out=$1 demo=build/windows/tests/demo_setup.exe signing=build/windows/signing
+  # Room for the package header and the signature (about 2 KiB, added after the data).
+  { cat "$demo"; head -c $((104857600 - 28 - 4096 - $(stat -c %s "$demo"))) /dev/urandom; } >"$out.unsigned"
+  osslsigncode sign -certs "$signing/signer.crt" -key "$signing/signer.key" -h sha256 \
+    -in "$out.unsigned" -out "$out" >/dev/null
+  rm -f "$out.unsigned"
+}
+
 bench_cleanup() {
   tests/harness/static-server.sh stop "$work/server"
   tests/harness/wine-env.sh "$root/build/windows/wine" down

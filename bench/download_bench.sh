@@ -16,7 +16,7 @@ bench_in_netns "ZunoOnlineSetup demo_setup driver" "zuno-pack" "$runs"
 bench_workdir
 mkdir -p "$work/www"
 # The demo setup with 100 MiB of data after its image still runs; packed by our tool.
-{ cat build/windows/tests/demo_setup.exe; head -c $((104857600 - 28 - $(stat -c %s build/windows/tests/demo_setup.exe))) /dev/urandom; } >"$work/setup.exe"
+make_big_signed_setup "$work/setup.exe"
 build/host/zuno-pack build "$work/setup.exe" "$work/www/OG3tup2015X64.exe"
 cp "$work/www/OG3tup2015X64.exe" "$work/www/OG3tup2015.exe"
 

@@ -24,7 +24,7 @@ fi
 bench_in_netns "ZunoOnlineSetup demo_setup driver" "zuno-pack" "$baseline"
 
 bench_workdir
-{ cat build/windows/tests/demo_setup.exe; head -c $((104857600 - 28 - $(stat -c %s build/windows/tests/demo_setup.exe))) /dev/urandom; } >"$work/setup.exe"
+make_big_signed_setup "$work/setup.exe"
 build/host/zuno-pack build "$work/setup.exe" "$work/origin.bin"
 every=$((20 * 1048576))
 python3 tests/download/fault_server.py 127.0.0.1 80 "$work/mode" --all-current </dev/null >/dev/null 2>"$work/origin.log" &

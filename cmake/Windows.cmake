@@ -10,6 +10,35 @@ set(CMAKE_CROSSCOMPILING_EMULATOR "${ZUNO_WINE_ENV};${ZUNO_WINE_STATE};run")
 # build that was not given the real host can never reach a third party.
 set(ZUNO_DOWNLOAD_HOST "download.zuno.example" CACHE STRING "Host name of the package download server")
 
+# The setup program is started only when its Authenticode signer is the maker's: the SHA-256
+# of the signer certificate's SubjectPublicKeyInfo (DER), 64 hex digits, ';' between several
+# (for a key rotation). Without pins the build trusts only a test key of its own, made here.
+set(ZUNO_SIGNER_PINS "" CACHE STRING "SHA-256 pins of the setup's signer keys (64 hex digits each, ';' between)")
+set(ZUNO_TEST_SIGNING_DIR ${CMAKE_BINARY_DIR}/signing)
+execute_process(COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-test-signers.sh ${ZUNO_TEST_SIGNING_DIR}
+                RESULT_VARIABLE signers_made)
+if(NOT signers_made EQUAL 0)
+  message(FATAL_ERROR "Could not make the test signing keys in ${ZUNO_TEST_SIGNING_DIR} (openssl)")
+endif()
+if(ZUNO_SIGNER_PINS STREQUAL "")
+  if(NOT ZUNO_DOWNLOAD_HOST MATCHES "\\.example$")
+    message(FATAL_ERROR "ZUNO_DOWNLOAD_HOST=${ZUNO_DOWNLOAD_HOST} is a real download server, and no "
+                        "signer is pinned: give the maker's with -DZUNO_SIGNER_PINS=<sha256>[;<sha256>...]")
+  endif()
+  file(STRINGS ${ZUNO_TEST_SIGNING_DIR}/signer.pin zuno_pins)
+  message(STATUS "No signer pins given: the setup must be signed by this build's test key (${zuno_pins})")
+else()
+  set(zuno_pins "${ZUNO_SIGNER_PINS}")
+  foreach(pin IN LISTS zuno_pins)
+    string(LENGTH "${pin}" pin_length)
+    if(NOT pin_length EQUAL 64 OR NOT pin MATCHES "^[0-9a-fA-F]+$")
+      message(FATAL_ERROR "ZUNO_SIGNER_PINS: \"${pin}\" is not 64 hexadecimal digits")
+    endif()
+  endforeach()
+endif()
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/signer_pins.h CONTENT
+"// Made by the build from ZUNO_SIGNER_PINS.\n#pragma once\n\nconstexpr wchar_t kSignerPins[] = L\"${zuno_pins}\";\n")
+
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-Wall -Wextra)
 # Everything self-contained: no mingw runtime DLL beside the programs.
@@ -37,12 +66,14 @@ add_library(zuno_core STATIC
   win/dialog.cpp
   win/subclassed_window.cpp
   win/wide_string.cpp
+  workflow/setup_signature.cpp
   workflow/startup_checks.cpp
   workflow/worker_thread.cpp
 )
-target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp advapi32 user32 gdi32 kernel32)
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt advapi32 user32 gdi32
+                                        kernel32)
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
 target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)

@@ -13,6 +13,7 @@ packages=(
   nginx-light tinyproxy
   fonts-wine fonts-dejavu-core
   iproute2 util-linux procps curl python3 bc
+  openssl osslsigncode
 )
 
 here=$(cd "$(dirname "$0")" && pwd)

@@ -32,7 +32,7 @@ done
 if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   scripts/ensure-deps.sh
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target ZunoOnlineSetup demo_setup driver
+  cmake --build --preset windows --target ZunoOnlineSetup signed_demo_setups driver
   cmake --preset host >/dev/null
   cmake --build --preset host --target zuno-pack
   if [ "$(id -u)" -ne 0 ]; then
@@ -41,8 +41,9 @@ if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   fi
   rm -rf "$out"
   mkdir -p "$out/www"
-  # The package of the demo setup program, as the download server publishes it.
-  build/host/zuno-pack build build/windows/tests/demo_setup.exe "$out/www/OG3tup2015.exe"
+  # The package of the demo setup program, signed with the key this build pins (the maker's
+  # key in a release build), as the download server publishes it.
+  build/host/zuno-pack build build/windows/tests/signed/demo_setup-signer.exe "$out/www/OG3tup2015.exe"
   cp "$out/www/OG3tup2015.exe" "$out/www/OG3tup2015X64.exe"
   tests/harness/wine-env.sh build/windows/wine down
   export ZUNO_MAIN_JOB_INSIDE=1

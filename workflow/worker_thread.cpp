@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <initializer_list>
+#include <utility>
 
 #include "app/messages.h"
 #include "app/status_thread.h"
@@ -15,6 +16,7 @@
 #include "win/clock.h"
 #include "win/application.h"
 #include "win/window.h"
+#include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
 std::atomic<int32_t> CancelState{kCancelRunning};
@@ -32,6 +34,7 @@ constexpr size_t kPathCapacity = 1024;
 constexpr DWORD kSwitchMessageMs = 1000;
 constexpr DWORD kReportPauseMs = 1500;
 constexpr DWORD kCheckpointPollMs = 200;
+constexpr DWORD kEndedProcessWaitMs = 5000;
 constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 
 void ErrorBox(int32_t message) { win::AppMessageBox(GetMessageText(message).c_str(), MB_OK | MB_ICONERROR); }
@@ -90,6 +93,12 @@ void DeleteIfNamed(const WideString& path) {
   if (!path.empty()) ::DeleteFileW(path.c_str());
 }
 
+void DeleteDownload(const LaunchPaths& paths) {
+  ::DeleteFileW(paths.downloaded);
+  ::DeleteFileW(paths.installer);
+  ::RemoveDirectoryW(paths.directory);
+}
+
 }  // namespace
 
 const WorkerHooks& PlatformWorkerHooks() { return kPlatformHooks; }
@@ -100,7 +109,7 @@ WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argu
   return WideString::Format(format, installer, argument ? argument : L"");
 }
 
-void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language) {
+void LaunchInstaller(const LaunchPaths& paths, win::UniqueFile setup_file, HWND dialog, int32_t language) {
   const WorkerHooks& hooks = Hooks();
   ::ShowWindow(dialog, SW_HIDE);
   WideString argument = GetFirstArgument();
@@ -112,8 +121,27 @@ void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language) {
   // The handles are left open: the installer is not waited for, and the process ends next.
   BOOL started = !command_line.empty() &&
                  hooks.create_process(nullptr, const_cast<wchar_t*>(command_line.c_str()), nullptr, nullptr, FALSE,
-                                      0, nullptr, nullptr, &startup, &process);
-  if (!started) {
+                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  if (started) {
+    // The path may lead elsewhere by now; only the file that was checked may run.
+    const bool same = RunsFile(process.hProcess, setup_file.get());
+    DebugTrace(L"bSameImage: %d", same ? 1 : 0);
+    if (!same) {
+      ::TerminateProcess(process.hProcess, ERROR_ACCESS_DENIED);
+      // Gone before its files are deleted (its image holds the file until then).
+      ::WaitForSingleObject(process.hProcess, kEndedProcessWaitMs);
+      setup_file.reset();
+      DeleteDownload(paths);
+      ErrorBox(1);
+      hooks.end_process();
+      return;
+    }
+    ::ResumeThread(process.hThread);
+  } else {
+    // No suspended start to compare here: the file and its directory are held against any
+    // rename until the start has returned.
+    win::UniqueFile directory(::CreateFileW(paths.directory, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     SHELLEXECUTEINFOW elevated = {};
     elevated.cbSize = sizeof(elevated);
     elevated.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -121,16 +149,16 @@ void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language) {
     elevated.lpVerb = L"runas";
     elevated.lpFile = paths.installer;
     elevated.nShow = SW_SHOWNORMAL;
-    if (hooks.shell_execute_ex(&elevated)) {
+    const bool elevated_started = hooks.shell_execute_ex(&elevated) != FALSE;
+    const DWORD error = ::GetLastError();
+    directory.reset();
+    setup_file.reset();
+    if (elevated_started) {
       ::EndDialog(dialog, 0);
-      ::DeleteFileW(paths.downloaded);
-      ::DeleteFileW(paths.installer);
-      ::RemoveDirectoryW(paths.directory);
-    } else if (::GetLastError() == ERROR_CANCELLED) {
+      DeleteDownload(paths);
+    } else if (error == ERROR_CANCELLED) {
       win::ShowMessageBox(nullptr, GetMessageText(6).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
-      ::DeleteFileW(paths.downloaded);
-      ::DeleteFileW(paths.installer);
-      ::RemoveDirectoryW(paths.directory);
+      DeleteDownload(paths);
       hooks.end_process();
       return;
     }
@@ -167,7 +195,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
   CopyInto(temp_dir, file_save_path);
   if (::GetTempFileNameW(temp_dir, L"0", 0, file_save_path) == 0) return FailAndEnd(3);
   if (!::DeleteFileW(file_save_path)) return FailAndEnd(3);
-  if (!::CreateDirectoryW(file_save_path, nullptr)) return FailAndEnd(3);
+  if (!CreateAdminOnlyDirectory(file_save_path)) return FailAndEnd(3);
   DebugTrace(L"szFileSavePath 3: %s", file_save_path);
   CopyInto(directory_download, file_save_path);
   DebugTrace(L"szFileSavePath 4: %s", file_save_path);
@@ -214,6 +242,13 @@ unsigned __stdcall WorkerThreadProc(void*) {
       DebugTrace(L"szFileSavePath: %s", file_save_path);
     }
   }
+  // The setup runs only if it is the maker's, and it is held from this check to the launch.
+  win::UniqueFile setup;
+  if (ok) {
+    setup = OpenForLaunch(run_path.c_str());
+    ok = setup.valid() && IsSignedByPinnedSigner(setup.get(), run_path.c_str(), ProductSignerPins());
+    if (!ok) setup.reset();  // the failure report deletes it
+  }
 
   // The report. From here the status thread stays paused for good.
   if (ok) {
@@ -243,6 +278,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
   CancelState.store(kCancelPassed);
   if (!ok) return FailAndEnd(1);
 
-  LaunchInstaller({file_save_path, downloaded_path.c_str(), directory_download}, dialog, UiLanguage.load());
+  LaunchInstaller({file_save_path, downloaded_path.c_str(), directory_download}, std::move(setup), dialog,
+                  UiLanguage.load());
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "win/unique_handle.h"
 #include "win/wide_string.h"
 
 // The stop question's state: 0 running, 1 asking, 2 stop confirmed, 3 the worker has passed
@@ -40,7 +41,11 @@ struct LaunchPaths {
 // Hides the dialog and starts the installer with its command line; when that fails, starts
 // it elevated without parameters. Then schedules the downloaded files for deletion at the
 // next restart and ends the process (a declined elevation deletes them at once instead).
-void LaunchInstaller(const LaunchPaths& paths, HWND dialog, int32_t language);
+// `setup_file` holds the installer as it was checked: the process is started suspended and
+// runs only if it was started from that very file; else it is ended unrun, and the download
+// fails (message 1, the files and the directory removed). The elevated start holds the file
+// and the directory against any rename until it returns.
+void LaunchInstaller(const LaunchPaths& paths, win::UniqueFile setup_file, HWND dialog, int32_t language);
 
 // The thread's entry; the argument is the dialog. Returns 0 only after a confirmed stop;
 // every other path ends the process with exit code 0.

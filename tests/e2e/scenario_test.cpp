@@ -225,8 +225,8 @@ class Scenario : public testing::Test {
 
   // Both packages of the demo setup, as the maker publishes them; `tampered` flips one
   // byte of the payload so that the digest no longer matches.
-  void PublishPackage(bool tampered) const {
-    const std::vector<uint8_t> setup = test::ReadFileBytes(Env(L"ZUNO_DEMO_EXE"));
+  void PublishPackage(bool tampered) const { PublishPackageOf(test::ReadFileBytes(Env(L"ZUNO_DEMO_EXE")), tampered); }
+  void PublishPackageOf(const std::vector<uint8_t>& setup, bool tampered = false) const {
     ASSERT_FALSE(setup.empty());
     std::vector<uint8_t> package(kPackageHeaderSize + setup.size());
     ASSERT_TRUE(BuildPackage(setup.data(), static_cast<uint32_t>(setup.size()), 0x5A17C0DEu, package.data()));
@@ -439,6 +439,33 @@ TEST_F(Scenario, TamperedPackageIsReportedAndRemoved) {
   // The download itself went through; the package failed its check.
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 0"), run.lines.end())
       << Report(run);
+}
+
+// A whole, well-formed package whose setup is not the maker's: unsigned, changed after
+// signing, signed by another key of the same CA, or by another CA's key. Each is refused like
+// a failed download: message 1, nothing started, nothing left behind.
+TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
+  const std::wstring signed_dir = Env(L"ZUNO_SIGNED_DIR");
+  std::vector<uint8_t> changed = test::ReadFileBytes(Env(L"ZUNO_DEMO_EXE"));
+  ASSERT_GT(changed.size(), 0x600u);
+  changed[0x500] ^= 0x01;
+  const struct {
+    const char* what;
+    std::vector<uint8_t> setup;
+  } refused[] = {
+      {"unsigned", test::ReadFileBytes(Env(L"ZUNO_DEMO_UNSIGNED_EXE"))},
+      {"changed after signing", changed},
+      {"another key of the same CA", test::ReadFileBytes(signed_dir + L"\\demo_setup-signer2.exe")},
+      {"another CA", test::ReadFileBytes(signed_dir + L"\\demo_setup-other.exe")},
+  };
+  for (const auto& setup : refused) {
+    SCOPED_TRACE(setup.what);
+    PublishPackageOf(setup.setup);
+    const Outcome run = Drive(L"");
+    ExpectDownloadFailure(run);
+    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 1"), run.lines.end())
+        << Report(run);
+  }
 }
 
 // ---- Start-up ----------------------------------------------------------------------------------

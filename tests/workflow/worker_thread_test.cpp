@@ -16,6 +16,7 @@
 #include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
+#include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
 namespace {
@@ -51,15 +52,38 @@ struct LaunchRecord {
   DWORD shell_error = 0;
   std::vector<std::wstring> boxes;  // caption|text|style
   int ends = 0;
+  std::wstring swap_directory;  // when set: the directory is swapped for one with another program
+  std::wstring planted;         // the program planted there
+  HANDLE process = nullptr;     // the process really started
 };
 LaunchRecord g_record;
 
-BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
-                              DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) {
+std::wstring FixtureProgram() { return std::wstring(_wgetenv(L"ZUNO_FIXTURES_DIR")) + L"\\record_args.exe"; }
+
+// Records the call; where the platform would start the installer, starts it for real (a
+// program that records its command line beside itself), after a swap when one is asked for.
+BOOL WINAPI FakeCreateProcess(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                              BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW startup,
+                              LPPROCESS_INFORMATION process) {
   g_record.command_line = command_line ? command_line : L"";
   EXPECT_EQ(startup->cb, sizeof(STARTUPINFOW));
-  if (!g_record.create_ok) ::SetLastError(740);  // ERROR_ELEVATION_REQUIRED
-  return g_record.create_ok;
+  if (!g_record.create_ok) {
+    ::SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+  }
+  const std::wstring& directory = g_record.swap_directory;
+  if (!directory.empty()) {
+    EXPECT_TRUE(::MoveFileW(directory.c_str(), (directory + L".moved").c_str())) << ::GetLastError();
+    EXPECT_TRUE(::CreateDirectoryW(directory.c_str(), nullptr));
+    EXPECT_TRUE(::CopyFileW(FixtureProgram().c_str(), g_record.planted.c_str(), FALSE));
+  }
+  const BOOL started = ::CreateProcessW(application, command_line, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                                        startup, process);
+  if (started) {
+    ::DuplicateHandle(::GetCurrentProcess(), process->hProcess, ::GetCurrentProcess(), &g_record.process, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+  }
+  return started;
 }
 
 BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
@@ -98,7 +122,7 @@ class Launch : public testing::Test {
     ASSERT_TRUE(::CreateDirectoryW(directory_.c_str(), nullptr));
     installer_ = directory_ + L"\\SetupB.exe";
     package_ = directory_ + L"\\Setup.dat";
-    test::WriteFileBytes(installer_, {'M', 'Z'});
+    ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
     test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
     window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
                                 nullptr, nullptr);
@@ -110,9 +134,21 @@ class Launch : public testing::Test {
     test::ClearPendingDeletions();
     ::DestroyWindow(window_);
     UiLanguage.store(kLanguageVietnamese);
+    if (g_record.process != nullptr) {
+      EXPECT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0) << "the started program did not end";
+      ::CloseHandle(g_record.process);
+    }
   }
+  // The launch, holding the installer as the worker does after its check.
   void Run(int32_t language) {
-    LaunchInstaller({installer_.c_str(), package_.c_str(), directory_.c_str()}, window_, language);
+    win::UniqueFile held = OpenForLaunch(installer_.c_str());
+    ASSERT_TRUE(held.valid());
+    LaunchInstaller({installer_.c_str(), package_.c_str(), directory_.c_str()}, std::move(held), window_, language);
+  }
+  // What the started program recorded: its command line, then its working directory.
+  std::wstring Record(const std::wstring& program) const {
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(program + L".log");
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   }
 
   test::TempDir dir_;
@@ -139,6 +175,30 @@ TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
   EXPECT_TRUE(EndsWith(pending[1], package_));
   EXPECT_TRUE(EndsWith(pending[2], installer_));
   EXPECT_TRUE(EndsWith(pending[3], directory_));
+  // Started suspended, found to be the checked file, and let run.
+  ASSERT_NE(g_record.process, nullptr);
+  ASSERT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(Record(installer_).find(g_record.command_line + L"\n"), 0u);
+}
+
+// Between the check and the start the directory is renamed and another program put where the
+// installer was: the process started from that path is ended before it runs, and the download
+// counts as failed.
+TEST_F(Launch, AFileSwappedBeforeTheStartNeverRuns) {
+  g_record.swap_directory = directory_;
+  g_record.planted = installer_;
+  Run(kLanguageEnglish);
+  ASSERT_NE(g_record.process, nullptr);
+  ASSERT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  ::GetExitCodeProcess(g_record.process, &code);
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(test::FileExists(installer_ + L".log")) << "the planted program ran";
+  ASSERT_EQ(g_record.boxes.size(), 1u);
+  EXPECT_NE(g_record.boxes[0].find(GetMessageText(1).c_str()), std::wstring::npos);
+  EXPECT_FALSE(test::FileExists(installer_));
+  EXPECT_TRUE(test::PendingDeletions().empty());
+  EXPECT_EQ(g_record.ends, 1);
 }
 
 TEST_F(Launch, ElevatedStartGetsNoParametersAndTheFilesGo) {

@@ -1,0 +1,160 @@
+#include "workflow/setup_signature.h"
+
+#include <bcrypt.h>
+#include <sddl.h>
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cwchar>
+
+#include "package/trace.h"
+#include "signer_pins.h"
+
+namespace {
+
+constexpr size_t kDigestBytes = 32;
+
+void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
+using UniqueAlgorithm = win::UniqueHandle<win::HandleTraits<BCRYPT_ALG_HANDLE, nullptr, CloseAlgorithm>>;
+void DestroyHash(BCRYPT_HASH_HANDLE hash) noexcept { ::BCryptDestroyHash(hash); }
+using UniqueHash = win::UniqueHandle<win::HandleTraits<BCRYPT_HASH_HANDLE, nullptr, DestroyHash>>;
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Whether `digest` is one of the pins; a malformed pin matches nothing.
+bool IsPinned(const uint8_t (&digest)[kDigestBytes], const wchar_t* pins) {
+  for (const wchar_t* pin = pins; pin != nullptr && *pin != L'\0';) {
+    const wchar_t* end = wcschr(pin, L';');
+    const size_t length = end != nullptr ? static_cast<size_t>(end - pin) : wcslen(pin);
+    bool equal = length == 2 * kDigestBytes;
+    for (size_t i = 0; equal && i < kDigestBytes; ++i) {
+      const int high = HexValue(pin[2 * i]);
+      const int low = HexValue(pin[2 * i + 1]);
+      equal = high >= 0 && low >= 0 && digest[i] == static_cast<uint8_t>(high * 16 + low);
+    }
+    if (equal) return true;
+    pin = end != nullptr ? end + 1 : nullptr;
+  }
+  return false;
+}
+
+// SHA-256 of the DER of a SubjectPublicKeyInfo.
+bool KeyDigest(const CERT_PUBLIC_KEY_INFO& key, uint8_t (&digest)[kDigestBytes]) {
+  void* encoded = nullptr;
+  DWORD size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &key, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                             &encoded, &size)) {
+    return false;
+  }
+  const win::UniqueLocalMemory der(encoded);
+  UniqueAlgorithm algorithm;
+  UniqueHash hash;
+  return BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+         BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0)) &&
+         BCRYPT_SUCCESS(::BCryptHashData(hash.get(), static_cast<PUCHAR>(der.get()), size, 0)) &&
+         BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest, kDigestBytes, 0));
+}
+
+// The verification state of one file, closed on every way out.
+class TrustState {
+ public:
+  TrustState(HANDLE file, const wchar_t* path) {
+    file_info_.cbStruct = sizeof(file_info_);
+    file_info_.pcwszFilePath = path;
+    file_info_.hFile = file;
+    data_.cbStruct = sizeof(data_);
+    data_.dwUIChoice = WTD_UI_NONE;
+    data_.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data_.dwUnionChoice = WTD_CHOICE_FILE;
+    data_.pFile = &file_info_;
+    data_.dwStateAction = WTD_STATEACTION_VERIFY;
+    data_.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+  }
+  TrustState(const TrustState&) = delete;
+  TrustState& operator=(const TrustState&) = delete;
+  ~TrustState() {
+    data_.dwStateAction = WTD_STATEACTION_CLOSE;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+  }
+  LONG Verify() {
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+  }
+  // The signer's certificate as the verification saw it, or null.
+  [[nodiscard]] const CERT_CONTEXT* Signer() const {
+    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data_.hWVTStateData);
+    CRYPT_PROVIDER_SGNR* signer = provider != nullptr ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* cert = signer != nullptr ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    return cert != nullptr ? cert->pCert : nullptr;
+  }
+
+ private:
+  WINTRUST_FILE_INFO file_info_ = {};
+  WINTRUST_DATA data_ = {};
+};
+
+bool FileIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  return file != INVALID_HANDLE_VALUE && file != nullptr && ::GetFileInformationByHandle(file, info);
+}
+
+}  // namespace
+
+const wchar_t* ProductSignerPins() noexcept { return kSignerPins; }
+
+win::UniqueFile OpenForLaunch(const wchar_t* path) noexcept {
+  return win::UniqueFile(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pins) noexcept {
+  if (file == INVALID_HANDLE_VALUE || path == nullptr) return false;
+  TrustState state(file, path);
+  const LONG trust = state.Verify();
+  DebugTrace(L"lTrust: %d", static_cast<int>(trust));
+  if (trust != 0) return false;
+  const CERT_CONTEXT* signer = state.Signer();
+  uint8_t digest[kDigestBytes] = {};
+  const bool pinned =
+      signer != nullptr && KeyDigest(signer->pCertInfo->SubjectPublicKeyInfo, digest) && IsPinned(digest, pins);
+  DebugTrace(L"bSignerPinned: %d", pinned ? 1 : 0);
+  return pinned;
+}
+
+bool RunsFile(HANDLE process, HANDLE file) noexcept {
+  wchar_t image[MAX_PATH * 4];
+  DWORD length = MAX_PATH * 4;
+  if (!::QueryFullProcessImageNameW(process, 0, image, &length)) return false;
+  const win::UniqueFile started(::CreateFileW(image, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION held = {};
+  BY_HANDLE_FILE_INFORMATION ran = {};
+  return FileIdentity(file, &held) && FileIdentity(started.get(), &ran) &&
+         held.dwVolumeSerialNumber == ran.dwVolumeSerialNumber && held.nFileIndexHigh == ran.nFileIndexHigh &&
+         held.nFileIndexLow == ran.nFileIndexLow;
+}
+
+win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
+  // Protected from inheritance: SYSTEM and Administrators, full control, passed on to all
+  // that is made inside; nobody else. Owned by Administrators, so that an unelevated program
+  // of the same user has no owner's right to rewrite it either.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
+    return win::UniqueLocalMemory();
+  }
+  return win::UniqueLocalMemory(descriptor);
+}
+
+bool CreateAdminOnlyDirectory(const wchar_t* path) noexcept {
+  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+  return ::CreateDirectoryW(path, &attributes) != FALSE;
+}
