@@ -35,6 +35,17 @@ make_big_signed_setup() {
   rm -f "$out.unsigned"
 }
 
+# The Wine session for runs of the installer: English, and the demo setup, which closes itself
+# after a second, recording its command line in $log_unix.
+bench_installer_session() {
+  eval "$(tests/harness/wine-env.sh "$root/build/windows/wine" env)"
+  wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d 1 /f /reg:32 >/dev/null 2>&1
+  export ZUNO_DEMO_SECONDS=1
+  log_unix=$work/demo.log
+  export ZUNO_DEMO_LOG
+  ZUNO_DEMO_LOG=$(winepath -w "$log_unix" 2>/dev/null)
+}
+
 bench_cleanup() {
   tests/harness/static-server.sh stop "$work/server"
   tests/harness/wine-env.sh "$root/build/windows/wine" down

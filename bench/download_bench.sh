@@ -36,12 +36,7 @@ for _ in $(seq "$runs"); do
 done
 cmp "$work/setup.exe" "$work/curl.out"
 
-eval "$(tests/harness/wine-env.sh "$root/build/windows/wine" env)"
-wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d 1 /f /reg:32 >/dev/null 2>&1
-export ZUNO_DEMO_SECONDS=1
-log_unix=$work/demo.log
-export ZUNO_DEMO_LOG
-ZUNO_DEMO_LOG=$(winepath -w "$log_unix" 2>/dev/null)
+bench_installer_session
 best_installer=
 for _ in $(seq "$runs"); do
   rm -f "$log_unix"

@@ -32,12 +32,7 @@ origin=$!
 trap 'kill $origin 2>/dev/null || true; bench_cleanup' EXIT
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/80) 2>/dev/null && break; sleep 0.05; done
 
-eval "$(tests/harness/wine-env.sh "$root/build/windows/wine" env)"
-wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d 1 /f /reg:32 >/dev/null 2>&1
-export ZUNO_DEMO_SECONDS=1
-log_unix=$work/demo.log
-export ZUNO_DEMO_LOG
-ZUNO_DEMO_LOG=$(winepath -w "$log_unix" 2>/dev/null)
+bench_installer_session
 
 now() { date +%s%N; }
 # run NAME EXE: one installation through the driver (which answers the failure box)

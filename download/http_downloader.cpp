@@ -21,6 +21,8 @@ std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
 std::atomic<StageObserver> g_stage_observer{nullptr};
 
 constexpr DWORD kWorkingBufferBytes = 2048;
+constexpr int kAvailabilityTries = 5;
+constexpr DWORD kAvailabilityWaitMs = 200;
 constexpr size_t kMaxValidatorLength = 200;
 constexpr DWORD kHttpRangeNotSatisfiable = 416;
 
@@ -30,8 +32,6 @@ void CopyHeader(wchar_t* header, const WideString& text) {
   wcsncpy(header, text.c_str(), kCapacity - 1);
   header[kCapacity - 1] = L'\0';
 }
-constexpr int kAvailabilityTries = 5;
-constexpr DWORD kAvailabilityWaitMs = 200;
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
   return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
@@ -84,8 +84,8 @@ bool ParseDigits(const wchar_t*& text, uint32_t* value) {
 }
 
 // Sends the request until a response is accepted (200 or 206) or the exchange ends.
-// Each challenge is answered once: the same challenge twice in a row ends it. `status`
-// receives the last status code read.
+// Each challenge is answered once: the same challenge twice in a row ends it.
+// `final_status` receives the last status code read.
 bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, DWORD* final_status) {
   DWORD proxy_scheme = 0;
   DWORD last_status = 0;
