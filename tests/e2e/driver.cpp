@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <initializer_list>
 #include <atomic>
 #include <cwchar>
 #include <set>
@@ -87,11 +88,17 @@ BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
   wchar_t class_name[32] = {};
   ::GetClassNameW(hwnd, class_name, 32);
   if (wcscmp(class_name, L"#32770") != 0) return TRUE;
-  // The dialog has the status line; a message box has not.
+  // The dialog has the status line; a message box has not, but has its buttons. (A dialog
+  // being torn down as the process ends may show for a moment with neither.)
   if (::GetDlgItem(hwnd, 1007) != nullptr) {
     found->dialog = hwnd;
   } else {
-    found->boxes.push_back(hwnd);
+    for (int button : {IDOK, IDCANCEL, IDYES, IDNO}) {
+      if (::GetDlgItem(hwnd, button) != nullptr) {
+        found->boxes.push_back(hwnd);
+        break;
+      }
+    }
   }
   return TRUE;
 }
