@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "package/package_codec.h"
 #include "win/wide_string.h"
 
 enum DownloadStage : int32_t {
@@ -61,8 +62,9 @@ constexpr wchar_t kUserAgent[] =
 constexpr size_t kUrlCapacity = 1024;
 constexpr size_t kMaxUrlTaken = 1000;
 
-// The largest file the engine takes: a Content-Length above it ends the attempt.
-constexpr uint32_t kMaxDownloadBytes = 104857600;
+// The largest file the engine takes, the largest package: a Content-Length above it ends the
+// attempt.
+constexpr uint32_t kMaxDownloadBytes = kMaxPackageFileSize;
 
 // The time-outs of every session, in milliseconds. The receive time-out also bounds the wait
 // for the response headers (Wine waits for those forever otherwise).

@@ -6,19 +6,14 @@ namespace win {
 namespace {
 
 void PlatformSleep(DWORD milliseconds) { ::Sleep(milliseconds); }
-DWORD PlatformTickCount() { return ::GetTickCount(); }
-
-const Clock kPlatformClock = {PlatformSleep, PlatformTickCount};
-std::atomic<const Clock*> g_clock{&kPlatformClock};
+std::atomic<SleepFunction> g_sleep{PlatformSleep};
 
 }  // namespace
 
-void SleepFor(DWORD milliseconds) noexcept { g_clock.load()->sleep(milliseconds); }
+void SleepFor(DWORD milliseconds) noexcept { g_sleep.load()(milliseconds); }
 
-DWORD TickCount() noexcept { return g_clock.load()->tick_count(); }
-
-const Clock* SetClockForTesting(const Clock* clock) noexcept {
-  return g_clock.exchange(clock != nullptr ? clock : &kPlatformClock);
+SleepFunction SetSleepForTesting(SleepFunction sleep) noexcept {
+  return g_sleep.exchange(sleep != nullptr ? sleep : PlatformSleep);
 }
 
 }  // namespace win

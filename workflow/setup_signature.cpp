@@ -73,20 +73,12 @@ class TrustState {
     data_.fdwRevocationChecks = WTD_REVOKE_NONE;
     data_.dwUnionChoice = WTD_CHOICE_FILE;
     data_.pFile = &file_info_;
-    data_.dwStateAction = WTD_STATEACTION_VERIFY;
     data_.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
   }
   TrustState(const TrustState&) = delete;
   TrustState& operator=(const TrustState&) = delete;
-  ~TrustState() {
-    data_.dwStateAction = WTD_STATEACTION_CLOSE;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
-  }
-  LONG Verify() {
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
-  }
+  ~TrustState() { Run(WTD_STATEACTION_CLOSE); }
+  LONG Verify() { return Run(WTD_STATEACTION_VERIFY); }
   // The signer's certificate as the verification saw it, or null.
   [[nodiscard]] const CERT_CONTEXT* Signer() const {
     CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(data_.hWVTStateData);
@@ -96,6 +88,12 @@ class TrustState {
   }
 
  private:
+  LONG Run(DWORD state_action) {
+    data_.dwStateAction = state_action;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+  }
+
   WINTRUST_FILE_INFO file_info_ = {};
   WINTRUST_DATA data_ = {};
 };

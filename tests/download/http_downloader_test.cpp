@@ -307,8 +307,6 @@ std::vector<DWORD> g_waits;
 void RecordWait(DWORD milliseconds) {
   if (milliseconds >= 1000) g_waits.push_back(milliseconds);
 }
-DWORD NoTicks() { return 0; }
-const win::Clock kRecordingClock = {RecordWait, NoTicks};
 
 class ResumeTest : public DownloadTest {
  protected:
@@ -316,10 +314,10 @@ class ResumeTest : public DownloadTest {
     DownloadTest::SetUp();
     if (IsSkipped()) return;
     g_waits.clear();
-    previous_clock_ = win::SetClockForTesting(&kRecordingClock);
+    previous_sleep_ = win::SetSleepForTesting(RecordWait);
   }
   void TearDown() override {
-    win::SetClockForTesting(previous_clock_);
+    win::SetSleepForTesting(previous_sleep_);
     DownloadTest::TearDown();
   }
   // Downloads /resume/KEY/OPTIONS in direct mode, KEY unique to this run; returns the
@@ -328,14 +326,9 @@ class ResumeTest : public DownloadTest {
     const std::wstring key = L"k" + std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(++runs_);
     const std::wstring url = std::wstring(kOrigin) + L"/resume/" + key + L"/" + options;
     *ok = downloader_.Download(url.c_str(), target_.c_str(), nullptr, kDirectOnly, nullptr);
-    const std::string log = Text(test::ReadFileBytes(std::wstring(_wgetenv(L"ZUNO_E2E_DIR")) + L"\\requests-" + key + L".log"));
-    std::vector<std::string> lines;
-    for (size_t begin = 0, end; (end = log.find('\n', begin)) != std::string::npos; begin = end + 1) {
-      lines.push_back(log.substr(begin, end - begin));
-    }
-    return lines;
+    return test::ReadLines(std::wstring(_wgetenv(L"ZUNO_E2E_DIR")) + L"\\requests-" + key + L".log");
   }
-  const win::Clock* previous_clock_ = nullptr;
+  win::SleepFunction previous_sleep_ = nullptr;
   int runs_ = 0;
 };
 

@@ -235,7 +235,8 @@ class Scenario : public testing::Test {
     test::WriteFileBytes(E2e(L"www\\OG3tup2015.exe"), package);
   }
   // The package served by the scripted origin instead, as /resume/KEY/OPTIONS (see
-  // fault_server.py); returns the origin's record of the requests it gets.
+  // fault_server.py); returns the file where the origin records each request it gets, a
+  // line each: "range=R if-range=I status=S sent=N".
   std::wstring ServeFromOrigin(const std::wstring& options) const {
     const std::vector<uint8_t> package = test::ReadFileBytes(E2e(L"www\\OG3tup2015.exe"));
     test::WriteFileBytes(E2e(L"origin.bin"), package);
@@ -365,23 +366,12 @@ TEST_F(Scenario, AllThreeModesFail) {
 
 // ---- Broken connections and silent servers ---------------------------------------------------
 
-// The origin's record: one line per request, "range=R if-range=I status=S sent=N".
-std::vector<std::string> Requests(const std::wstring& log) {
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(log);
-  const std::string text(bytes.begin(), bytes.end());
-  std::vector<std::string> lines;
-  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
-    lines.push_back(text.substr(begin, end - begin));
-  }
-  return lines;
-}
-
 TEST_F(Scenario, CutTwiceTheDownloadResumesAndLaunches) {
   const std::wstring log = ServeFromOrigin(L"cut=40,80");
   const Outcome run = Drive(L"");
   ExpectLaunched(run, L"", kLanguageVietnamese);
   EXPECT_FALSE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
-  const std::vector<std::string> requests = Requests(log);
+  const std::vector<std::string> requests = test::ReadLines(log);
   ASSERT_EQ(requests.size(), 3u);
   size_t served = 0;
   for (size_t i = 0; i < requests.size(); ++i) {
@@ -398,7 +388,7 @@ TEST_F(Scenario, CutTwiceTheDownloadResumesAndLaunches) {
 TEST_F(Scenario, FileChangedBetweenCutAndResumeStartsAgainAndLaunches) {
   const std::wstring log = ServeFromOrigin(L"cut=40+changed");
   ExpectLaunched(Drive(L""), L"", kLanguageVietnamese);
-  const std::vector<std::string> requests = Requests(log);
+  const std::vector<std::string> requests = test::ReadLines(log);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_NE(requests[1].find("status=200"), std::string::npos) << requests[1];
 }

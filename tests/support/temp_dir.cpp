@@ -59,6 +59,16 @@ std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
   return bytes;
 }
 
+std::vector<std::string> ReadLines(const std::wstring& path) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  const std::string text(bytes.begin(), bytes.end());
+  std::vector<std::string> lines;
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    lines.push_back(text.substr(begin, end - begin));
+  }
+  return lines;
+}
+
 bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

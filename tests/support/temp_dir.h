@@ -25,6 +25,8 @@ class TempDir {
 
 void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 [[nodiscard]] std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
+// The lines of a text file, each without its "\n"; a last line without one is left out.
+[[nodiscard]] std::vector<std::string> ReadLines(const std::wstring& path);
 [[nodiscard]] bool FileExists(const std::wstring& path);
 // Removes a directory tree.
 void RemoveTree(const std::wstring& path);
