@@ -95,6 +95,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {25,
      L"Máy tính của bạn đã được cài sẵn Zuno. Bạn cần gỡ bỏ phiên bản Zuno đang có trên máy tính trước khi cài đặt phiên bản Zuno Office Guard!",
      L"Zuno has already been installed on your computer.\nTo install the Zuno Office Guard version, you should uninstall the current version."},
+    // The installer's own ends, beyond the original catalogue.
+    {kMessageSetupStarting, L"Chương trình cài đặt đang khởi động và không thể dừng lại được nữa.",
+     L"The setup program is starting and can no longer be stopped."},
+    {kMessageSetupNotStarted, L"Không thể khởi động chương trình cài đặt. Bạn vui lòng thử lại sau!",
+     L"The setup program could not be started. Please try again later!"},
 };
 
 static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);

@@ -8,7 +8,11 @@
 
 constexpr int32_t kLanguageVietnamese = 0;
 constexpr int32_t kLanguageEnglish = 1;
-constexpr int32_t kMessageCount = 26;
+constexpr int32_t kMessageCount = 28;
+// A stop asked for after the setup has been let run.
+constexpr int32_t kMessageSetupStarting = 26;
+// The decoded setup could not be put in place, or started.
+constexpr int32_t kMessageSetupNotStarted = 27;
 
 // The process-wide interface language: 0 Vietnamese (the default), 1 English. Written once
 // by the dialog's initialisation, before any other thread exists.

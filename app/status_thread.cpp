@@ -17,8 +17,21 @@ void StatusLinePause::Pause() noexcept {
 
 void StatusLinePause::Resume() noexcept {
   ::AcquireSRWLockExclusive(&lock_);
-  paused_ = false;
+  paused_ = stopped_;
   ::ReleaseSRWLockExclusive(&lock_);
+}
+
+void StatusLinePause::Stop() noexcept {
+  ::AcquireSRWLockExclusive(&lock_);
+  paused_ = stopped_ = true;
+  ::ReleaseSRWLockExclusive(&lock_);
+}
+
+bool StatusLinePause::Stopped() noexcept {
+  ::AcquireSRWLockShared(&lock_);
+  const bool stopped = stopped_;
+  ::ReleaseSRWLockShared(&lock_);
+  return stopped;
 }
 
 namespace {
@@ -71,9 +84,10 @@ unsigned __stdcall StatusThreadProc(void*) {
   do {
     downloader = ActiveDownloader.load();
     win::SleepFor(kWaitForDownloaderMs);
+    if (StatusPause.Stopped()) return 0;
   } while (downloader == nullptr);
 
-  for (;;) {
+  while (!StatusPause.Stopped()) {
     if (status != nullptr) {
       // Nothing of the downloader is read while paused: once paused for good, the worker
       // may destroy it.
@@ -88,4 +102,5 @@ unsigned __stdcall StatusThreadProc(void*) {
     }
     win::SleepFor(kTickMs);
   }
+  return 0;
 }

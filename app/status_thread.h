@@ -17,6 +17,9 @@ class StatusLinePause {
   // finished, so the caller's own text is the last on the line.
   void Pause() noexcept;
   void Resume() noexcept;
+  // Pauses for good and tells the status thread to end.
+  void Stop() noexcept;
+  [[nodiscard]] bool Stopped() noexcept;
   // Runs the status thread's write unless the line is paused.
   template <typename Write>
   void WriteUnlessPaused(Write write) noexcept {
@@ -27,7 +30,8 @@ class StatusLinePause {
 
  private:
   SRWLOCK lock_ = SRWLOCK_INIT;
-  bool paused_ = false;  // guarded by lock_
+  bool paused_ = false;   // guarded by lock_
+  bool stopped_ = false;  // guarded by lock_
 };
 
 extern StatusLinePause StatusPause;
@@ -35,5 +39,6 @@ extern StatusLinePause StatusPause;
 // The line for one tick: the prefix of `mode`, the text of `stage`, and `dots` (1 to 3) dots.
 [[nodiscard]] WideString StatusLineText(int32_t mode, int32_t stage, int32_t dots);
 
-// The thread's entry; the argument (the dialog) is not used. It never returns.
+// The thread's entry; the argument (the dialog) is not used. It returns once StatusPause
+// has been stopped.
 unsigned __stdcall StatusThreadProc(void* parameter);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/exit_codes.h"
 #include "app/zuno_online_setup_dlg.h"
 #include "win/unique_handle.h"
 
@@ -16,7 +17,10 @@ bool CZunoOnlineSetupApp::InitInstance() {
   // Never owned nor waited on. A name that exists but cannot be opened gives no handle and
   // counts as no other copy.
   win::UniqueKernelHandle guard(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
-  if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) return false;
+  if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    SetExitCode(kExitAnotherCopyRunning);
+    return false;
+  }
 
   CZunoOnlineSetupDlg dialog(nullptr);
   SetMainWindow(&dialog);

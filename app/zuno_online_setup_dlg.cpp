@@ -2,10 +2,14 @@
 
 #include <process.h>
 
+#include <initializer_list>
+
+#include "app/exit_codes.h"
 #include "app/messages.h"
 #include "app/status_thread.h"
 #include "existing/previous_version.h"
 #include "existing/product_detection.h"
+#include "package/trace.h"
 #include "win/clock.h"
 #include "win/application.h"
 #include "workflow/startup_checks.h"
@@ -25,6 +29,32 @@ std::atomic<ThreadStarter> g_start_thread{PlatformStartThread};
 constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 constexpr DWORD kCloseWaitMs = 200;
 constexpr size_t kCheckCapacity = 1024;
+// How long a worker has after a stop to remove its download and end; a worker held in a
+// network call that long is not waited for.
+constexpr UINT_PTR kStopDeadlineTimer = 1;
+constexpr UINT kStopDeadlineMs = 1500;
+// How long the end waits for the threads that have been told to end.
+constexpr DWORD kThreadEndWaitMs = 3000;
+
+// Waits until all `handles` are signalled or `timeout` has passed, handling meanwhile the
+// messages that other threads send to this one (they wait for the answer), and only those.
+bool WaitHandlingSentMessages(const HANDLE* handles, DWORD count, DWORD timeout) {
+  const DWORD start = ::GetTickCount();
+  for (DWORD done = 0; done < count;) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= timeout) return false;
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &handles[done], FALSE, timeout - elapsed, QS_SENDMESSAGE);
+    if (woke == WAIT_OBJECT_0) {
+      ++done;
+    } else if (woke == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -32,7 +62,7 @@ void SetThreadStarterForTesting(ThreadStarter starter) {
   g_start_thread.store(starter ? starter : PlatformStartThread);
 }
 
-const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[6] = {
+const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[8] = {
     {WM_PAINT, 0, 0, &CZunoOnlineSetupDlg::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CZunoOnlineSetupDlg::OnQueryDragIcon},
     {WM_COMMAND, BN_CLICKED, IDC_CANCEL_BUTTON, &CZunoOnlineSetupDlg::OnCancelButton},
@@ -40,6 +70,8 @@ const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[6]
     {WM_ERASEBKGND, 0, 0, &CZunoOnlineSetupDlg::OnEraseBkgnd},
     // The dialog's own answer for its banner; the status line answers itself first.
     {WM_CTLCOLORSTATIC, 0, 0, &CZunoOnlineSetupDlg::OnCtlColorStatic},
+    {kWorkerEndedMessage, 0, 0, &CZunoOnlineSetupDlg::OnWorkerEnded},
+    {WM_TIMER, 0, 0, &CZunoOnlineSetupDlg::OnTimer},
 };
 
 CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
@@ -50,8 +82,9 @@ CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
 
 void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
 
-BOOL CZunoOnlineSetupDlg::ExitEarly() {
-  OnCancel();
+BOOL CZunoOnlineSetupDlg::ExitEarly(DWORD exit_code) {
+  if (win::Application* app = win::Application::Current()) app->SetExitCode(exit_code);
+  EndDialog(IDCANCEL);
   return TRUE;
 }
 
@@ -71,13 +104,14 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   if (!IsAdminGroupMember()) {
     win::AppMessageBox(GetMessageText(23).c_str(), MB_OK | MB_ICONEXCLAMATION);
-    return ExitEarly();
+    return ExitEarly(kExitNoAdminRights);
   }
   if (GetFirstArgument().empty()) {
-    if (OfferPreviousVersionRemoval() != 0) return ExitEarly();
+    const int removal = OfferPreviousVersionRemoval();
+    if (removal != 0) return ExitEarly(removal == kRemovalStarted ? kExitStarted : kExitOtherVersionInstalled);
     if (IsOlderGenerationInstalled()) {
       win::AppMessageBox(GetMessageText(25).c_str(), MB_OK | MB_ICONEXCLAMATION);
-      return ExitEarly();
+      return ExitEarly(kExitOtherVersionInstalled);
     }
   }
 
@@ -94,7 +128,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   }
   if (!resolved) {
     win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
-    return ExitEarly();
+    return ExitEarly(kExitTempUnusable);
   }
 
   ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
@@ -105,45 +139,95 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   m_hWorkerThread = reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, this, 0, nullptr));
   WorkerThreadHandle.store(m_hWorkerThread);
   StatusThreadHandle.store(m_hStatusThread);
-  // Without either thread the dialog would never move: tell the user and end.
+  // Without either thread the dialog would never move: tell the user and end (a worker that
+  // did start is stopped first, and removes what it made).
   if (m_hStatusThread == nullptr || m_hWorkerThread == nullptr) {
     win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
-    return ExitEarly();
+    if (m_hWorkerThread != nullptr && TryStop()) {
+      WaitHandlingSentMessages(&m_hWorkerThread, 1, kThreadEndWaitMs);
+      MSG ended;  // the worker's own report of its stop
+      ::PeekMessageW(&ended, hwnd(), kWorkerEndedMessage, kWorkerEndedMessage, PM_REMOVE);
+    }
+    StatusPause.Stop();
+    return ExitEarly(kExitTempUnusable);
   }
   return TRUE;
 }
 
 bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
-  CancelState.store(kCancelAsking);
-  return win::ShowMessageBox(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES;
+  int32_t running = kCancelRunning;
+  if (!CancelState.compare_exchange_strong(running, kCancelAsking)) {
+    // The worker has let the setup run (or a stop is under way): nothing to ask any more.
+    if (running == kCancelPassed) {
+      win::ShowMessageBox(hwnd(), GetMessageText(kMessageSetupStarting).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+    }
+    return false;
+  }
+  if (win::ShowMessageBox(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES) return true;
+  // Back to running, unless a stop from elsewhere won meanwhile.
+  int32_t asking = kCancelAsking;
+  CancelState.compare_exchange_strong(asking, kCancelRunning);
+  return false;
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnCancelButton(WPARAM, LPARAM) {
-  if (AskToStop(MB_ICONINFORMATION)) {
-    CancelState.store(kCancelConfirmed);
-    StopThreads();
-  } else {
-    CancelState.store(kCancelRunning);
-  }
+  if (AskToStop(MB_ICONINFORMATION)) Stop();
   return TRUE;
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnSysCommand(WPARAM command, LPARAM) {
   if (command != SC_CLOSE) return FALSE;  // default processing
   if (AskToStop(MB_ICONQUESTION)) {
-    CancelState.store(kCancelConfirmed);
-    // A worker waiting at its checkpoint sees the stop within this wait.
     win::SleepFor(kCloseWaitMs);
-    StopThreads();
-  } else {
-    CancelState.store(kCancelRunning);
+    Stop();
   }
   return TRUE;
 }
 
-void CZunoOnlineSetupDlg::StopThreads() {
+void CZunoOnlineSetupDlg::Stop() {
+  if (stopping_ || !TryStop()) return;
+  stopping_ = true;
+  ::ShowWindow(hwnd(), SW_HIDE);
+  if (m_hWorkerThread == nullptr) {
+    EndWithThreads(kExitStoppedByUser);
+    return;
+  }
+  // The worker sees the stop between two chunks or waits, removes its download and reports
+  // its end (OnWorkerEnded); the timer is the last resort.
+  ::SetTimer(hwnd(), kStopDeadlineTimer, kStopDeadlineMs, nullptr);
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnWorkerEnded(WPARAM exit_code, LPARAM) {
+  ::KillTimer(hwnd(), kStopDeadlineTimer);
+  EndWithThreads(static_cast<DWORD>(exit_code));
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnTimer(WPARAM timer, LPARAM) {
+  if (timer != kStopDeadlineTimer) return FALSE;
+  // The worker is held in a network call: its download goes (at the next restart where a
+  // file is still open), and the process ends here, under it, without running anything of
+  // the program's own that it could be using.
+  ::KillTimer(hwnd(), kStopDeadlineTimer);
+  DebugTrace(L"zerbo -6: the worker did not end");
+  RemoveDownload(PublishedDownloadDirectory());
+  ::TerminateProcess(::GetCurrentProcess(), kExitStoppedByUser);
+  return TRUE;
+}
+
+void CZunoOnlineSetupDlg::EndWithThreads(DWORD exit_code) {
+  StatusPause.Stop();
+  HANDLE threads[2];
+  DWORD count = 0;
+  for (HANDLE thread : {m_hWorkerThread, m_hStatusThread}) {
+    if (thread != nullptr) threads[count++] = thread;
+  }
+  if (!WaitHandlingSentMessages(threads, count, kThreadEndWaitMs)) {
+    ::TerminateProcess(::GetCurrentProcess(), exit_code);
+  }
   // The handles stay open until the process ends (a closed handle could be reused under a
-  // thread that still holds its old value); the threads end with the process.
+  // thread that still holds its old value).
+  if (win::Application* app = win::Application::Current()) app->SetExitCode(exit_code);
   EndDialog(0);
 }
 

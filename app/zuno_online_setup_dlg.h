@@ -21,11 +21,15 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
  public:
   explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept;
 
-  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[6];
+  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[8];
 
  protected:
   void DoDataExchange() noexcept override;
   BOOL OnInitDialog() noexcept override;
+  // Escape, Enter and a close from outside stop without a question, through the same
+  // decision as the cancel button.
+  void OnOK() noexcept override { Stop(); }
+  void OnCancel() noexcept override { Stop(); }
 
  private:
   INT_PTR OnPaint(WPARAM, LPARAM);
@@ -34,16 +38,23 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   INT_PTR OnSysCommand(WPARAM command, LPARAM);
   INT_PTR OnEraseBkgnd(WPARAM dc, LPARAM);
   INT_PTR OnCtlColorStatic(WPARAM dc, LPARAM control);
+  INT_PTR OnWorkerEnded(WPARAM exit_code, LPARAM);
+  INT_PTR OnTimer(WPARAM timer, LPARAM);
 
-  // Asks message 7; true when the answer was Yes.
+  // Asks message 7 unless the end is decided already; true when the answer was Yes.
   bool AskToStop(UINT icon);
-  void StopThreads();
-  // Ends the dialog through its standard cancel, after an early exit of the initialisation.
-  BOOL ExitEarly();
+  // Takes the stop's side of the decision; when it wins, the dialog goes and the worker is
+  // given a moment to remove its download and end.
+  void Stop();
+  // Ends the process with `exit_code` once the status thread and the worker have ended.
+  void EndWithThreads(DWORD exit_code);
+  // Ends the dialog after an early exit of the initialisation, with `exit_code`.
+  BOOL ExitEarly(DWORD exit_code);
 
   HICON m_hIcon;
   HICON m_hSmallIcon;
   CTransparentStatic2 m_status;
   HANDLE m_hWorkerThread = nullptr;
   HANDLE m_hStatusThread = nullptr;
+  bool stopping_ = false;
 };

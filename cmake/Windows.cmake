@@ -36,8 +36,34 @@ else()
     endif()
   endforeach()
 endif()
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/signer_pins.h CONTENT
-"// Made by the build from ZUNO_SIGNER_PINS.\n#pragma once\n\nconstexpr wchar_t kSignerPins[] = L\"${zuno_pins}\";\n")
+
+# The oldest setup the installer starts (its file version, four parts): an older build of the
+# maker's, signed as it was, is refused like an unsigned one. A build for a real download host
+# must name it; the test builds take the demo setup's floor.
+set(ZUNO_MIN_SETUP_VERSION "" CACHE STRING "Oldest file version of the setup program that is started (a.b.c.d)")
+set(zuno_min_version "${ZUNO_MIN_SETUP_VERSION}")
+if(zuno_min_version STREQUAL "")
+  if(NOT ZUNO_DOWNLOAD_HOST MATCHES "\\.example$")
+    message(FATAL_ERROR "ZUNO_DOWNLOAD_HOST=${ZUNO_DOWNLOAD_HOST} is a real download server: name the oldest "
+                        "setup it may start with -DZUNO_MIN_SETUP_VERSION=a.b.c.d")
+  endif()
+  set(zuno_min_version "2.0.0.0")
+endif()
+if(NOT zuno_min_version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "ZUNO_MIN_SETUP_VERSION: \"${zuno_min_version}\" is not a.b.c.d")
+endif()
+set(zuno_version_parts ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} ${CMAKE_MATCH_4})
+foreach(part IN LISTS zuno_version_parts)
+  if(part GREATER 65535)
+    message(FATAL_ERROR "ZUNO_MIN_SETUP_VERSION: \"${zuno_min_version}\" has a part above 65535")
+  endif()
+endforeach()
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/setup_release.h CONTENT
+"// Made by the build from ZUNO_SIGNER_PINS and ZUNO_MIN_SETUP_VERSION.\n#pragma once\n\n#include <cstdint>\n\n\
+constexpr wchar_t kSignerPins[] = L\"${zuno_pins}\";\n\
+// ${zuno_min_version}\n\
+constexpr uint64_t kMinimumSetupVersion = (uint64_t{${CMAKE_MATCH_1}} << 48) | (uint64_t{${CMAKE_MATCH_2}} << 32) | \
+(uint64_t{${CMAKE_MATCH_3}} << 16) | uint64_t{${CMAKE_MATCH_4}};\n")
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 add_compile_options(-Wall -Wextra)
@@ -67,12 +93,13 @@ add_library(zuno_core STATIC
   win/subclassed_window.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp
+  workflow/download_directory.cpp
   workflow/startup_checks.cpp
   workflow/worker_thread.cpp
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt advapi32 user32 gdi32
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt ntdll advapi32 user32 gdi32
                                         kernel32)
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "package/trace.h"
 #include "win/clock.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
@@ -20,18 +21,10 @@ void* HeapAllocate(size_t size) { return ::HeapAlloc(::GetProcessHeap(), 0, size
 std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
 std::atomic<StageObserver> g_stage_observer{nullptr};
 
-constexpr DWORD kWorkingBufferBytes = 2048;
 constexpr int kAvailabilityTries = 5;
 constexpr DWORD kAvailabilityWaitMs = 200;
 constexpr size_t kMaxValidatorLength = 200;
 constexpr DWORD kHttpRangeNotSatisfiable = 416;
-
-// Header text into the attempt's header buffer (the validator's limit keeps it well inside).
-void CopyHeader(wchar_t* header, const WideString& text) {
-  constexpr size_t kCapacity = kWorkingBufferBytes / sizeof(wchar_t);
-  wcsncpy(header, text.c_str(), kCapacity - 1);
-  header[kCapacity - 1] = L'\0';
-}
 
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
   return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
@@ -83,22 +76,28 @@ bool ParseDigits(const wchar_t*& text, uint32_t* value) {
   return text != start;
 }
 
+// The platform calls tests replace (see SetHttpCallsForTesting).
+const HttpCalls kPlatformCalls = {::WinHttpSendRequest, ::WinHttpQueryDataAvailable, ::WinHttpSetOption};
+std::atomic<const HttpCalls*> g_calls{&kPlatformCalls};
+const HttpCalls& Calls() { return *g_calls.load(); }
+
 // Sends the request until a response is accepted (200 or 206) or the exchange ends.
-// Each challenge is answered once: the same challenge twice in a row ends it.
+// Each challenge is answered once (the same challenge twice in a row ends it), at most
+// kMaxAuthAnswers challenges in all, and at most kMaxResends resends that the platform asks for.
 // `final_status` receives the last status code read.
 bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, DWORD* final_status) {
   DWORD proxy_scheme = 0;
   DWORD last_status = 0;
+  int answers = 0;
+  int resends = 0;
   for (;;) {
     if (proxy_scheme != 0) {
       ::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, proxy_scheme, user_name, password, nullptr);
     }
-    if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-      if (::GetLastError() == ERROR_WINHTTP_RESEND_REQUEST) continue;
-      return false;
-    }
-    if (!::WinHttpReceiveResponse(request, nullptr)) {
-      if (::GetLastError() == ERROR_WINHTTP_RESEND_REQUEST) continue;
+    const bool sent = Calls().send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+                      ::WinHttpReceiveResponse(request, nullptr);
+    if (!sent) {
+      if (::GetLastError() == ERROR_WINHTTP_RESEND_REQUEST && ++resends <= kMaxResends) continue;
       return false;
     }
     DWORD status = 0;
@@ -108,35 +107,27 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
       return false;
     }
     *final_status = status;
-    bool done = false;
+    if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) return true;
+    if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return false;
+    if (status == last_status || ++answers > kMaxAuthAnswers) return false;
     DWORD supported = 0, first = 0, target = 0;
-    switch (status) {
-      case HTTP_STATUS_OK:
-      case HTTP_STATUS_PARTIAL_CONTENT:
-        return true;
-      case HTTP_STATUS_DENIED:
-        if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target) ||
-            !::WinHttpSetCredentials(request, target, ChooseAuthScheme(supported), user_name, password, nullptr)) {
-          return false;
-        }
-        done = last_status == HTTP_STATUS_DENIED;
-        break;
-      case HTTP_STATUS_PROXY_AUTH_REQ:
-        if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
-        proxy_scheme = ChooseAuthScheme(supported);
-        done = last_status == HTTP_STATUS_PROXY_AUTH_REQ;
-        break;
-      default:
+    if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
+    if (status == HTTP_STATUS_DENIED) {
+      if (!::WinHttpSetCredentials(request, target, ChooseAuthScheme(supported), user_name, password, nullptr)) {
         return false;
+      }
+    } else {
+      proxy_scheme = ChooseAuthScheme(supported);
     }
     last_status = status;
-    if (done) return false;
   }
 }
 
 }  // namespace
 
 void SetStageObserverForTesting(StageObserver observer) { g_stage_observer.store(observer); }
+void SetHttpCallsForTesting(const HttpCalls* calls) { g_calls.store(calls != nullptr ? calls : &kPlatformCalls); }
+const HttpCalls& PlatformHttpCalls() { return kPlatformCalls; }
 
 void HttpDownloader::SetStage(int32_t stage) noexcept {
   stage_.store(stage, std::memory_order_relaxed);
@@ -267,68 +258,76 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
     if (stage == kStageOutOfMemory || stage == kStageStopped) break;
     if (!(try_bytes_ != 0 && CanResume(url, file_path)) && !restart_asked_) break;
     // The stage stays Failed meanwhile: the status line says that the download is resumed.
-    win::SleepFor(kResumeWaitsMs[retry]);
+    if (WaitUnlessStopped(kResumeWaitsMs[retry])) break;
     ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
   }
   return ok;
+}
+
+bool HttpDownloader::StopAsked(const int32_t* stop_flag) const noexcept {
+  const StopCheck check = stop_check_;
+  return (stop_flag != nullptr && *stop_flag != 0) || (check != nullptr && check());
+}
+
+bool HttpDownloader::WaitUnlessStopped(DWORD milliseconds) noexcept {
+  constexpr DWORD kSlice = 100;
+  for (DWORD waited = 0; waited < milliseconds; waited += kSlice) {
+    if (StopAsked(nullptr)) return true;
+    win::SleepFor(milliseconds - waited < kSlice ? milliseconds - waited : kSlice);
+  }
+  return StopAsked(nullptr);
+}
+
+bool HttpDownloader::Fail(int32_t stage) noexcept {
+  SetStage(stage);
+  return false;
 }
 
 bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, HWND progress_bar,
                                   uint32_t range_from, uint32_t range_to, const int32_t* stop_flag,
                                   int32_t mode, const wchar_t* user_name, const wchar_t* password,
                                   int32_t* percent_out, TransferProgress* progress) {
-  win::UniqueHeapMemory header_buffer(HeapAllocate(kWorkingBufferBytes));
-  win::UniqueHeapMemory host_buffer(HeapAllocate(kWorkingBufferBytes));
-  win::UniqueHeapMemory url_buffer(HeapAllocate(kWorkingBufferBytes));
-  if (!header_buffer || !host_buffer || !url_buffer) {
-    SetStage(kStageFailed);
-    return false;
-  }
-  auto* header = static_cast<wchar_t*>(header_buffer.get());
-  auto* host = static_cast<wchar_t*>(host_buffer.get());
-  auto* normalized = static_cast<wchar_t*>(url_buffer.get());
-
   // Only the attempts that keep their own record, with no range of the caller's, take part
   // in resuming: they start from the file on disk when they can, and keep its account.
-  const bool resumable = progress == nullptr && range_to == 0;
+  Attempt attempt;
+  attempt.resumable = progress == nullptr && range_to == 0;
   TransferProgress own_progress = {0, 0, 0};
-  if (progress == nullptr) progress = &own_progress;
+  attempt.progress = progress != nullptr ? progress : &own_progress;
   try_bytes_ = 0;
   restart_asked_ = false;
 
   mode_.store(mode, std::memory_order_relaxed);
   SetStage(kStagePreparing);
-
-  if (range_to < range_from) {
-    SetStage(kStageFailed);
-    return false;
-  }
-  bool send_range = false;
+  if (range_to < range_from || url == nullptr || file_path == nullptr) return Fail(kStageFailed);
   if (range_to != 0 && range_to - range_from + 1 != 0) {
-    CopyHeader(header, WideString::Format(L"Range: bytes=%u-%u", range_from, range_to));
-    send_range = true;
+    attempt.header = WideString::Format(L"Range: bytes=%u-%u", range_from, range_to);
   }
-  if (url == nullptr || file_path == nullptr) {
-    SetStage(kStageFailed);
-    return false;
-  }
-  const bool resuming = resumable && CanResume(url, file_path);
-  if (resuming) {
+  attempt.resuming = attempt.resumable && CanResume(url, file_path);
+  if (attempt.resuming) {
     // The rest of the file, but only if it is still the file whose start is on disk.
-    CopyHeader(header, WideString::Format(L"Range: bytes=%u-\r\nIf-Range: %s", resume_.on_disk,
-                                          resume_.validator.c_str()));
-    send_range = true;
+    attempt.header = WideString::Format(L"Range: bytes=%u-\r\nIf-Range: %s", resume_.on_disk, resume_.validator.c_str());
   }
-  NormalizeUrl(url, normalized);
+  if (!OpenRequest(url, mode, &attempt)) return false;
 
-  // The attempt's three handles, declared so that the request closes first.
-  win::UniqueInternetHandle session(OpenSession(kUserAgent, mode, normalized));
-  win::UniqueInternetHandle connection;
-  win::UniqueInternetHandle request;
-  if (!session) {
-    SetStage(kStageFailed);
-    return false;
+  DWORD status = 0;
+  if (!RunRequestLoop(attempt.request.get(), user_name, password, &status)) {
+    // The bytes on disk lie past the file's end now: what comes next starts from zero.
+    if (attempt.resuming && status == kHttpRangeNotSatisfiable) {
+      resume_ = ResumePoint();
+      restart_asked_ = true;
+    }
+    return Fail(kStageFailed);
   }
+  SetStage(kStageReceiving);
+  if (!AcceptResponse(url, file_path, status, progress_bar, &attempt)) return false;
+  return ReadBody(progress_bar, stop_flag, percent_out, &attempt);
+}
+
+bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* attempt) {
+  wchar_t normalized[kUrlCapacity];
+  NormalizeUrl(url, normalized);
+  attempt->session.reset(OpenSession(kUserAgent, mode, normalized));
+  if (!attempt->session) return Fail(kStageFailed);
   SetStage(kStageSessionOpened);
 
   URL_COMPONENTS components = {};
@@ -337,177 +336,152 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   components.dwHostNameLength = static_cast<DWORD>(-1);
   components.dwUrlPathLength = static_cast<DWORD>(-1);
   components.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!::WinHttpCrackUrl(normalized, 0, 0, &components)) {
-    SetStage(kStageFailed);
-    return false;
-  }
+  if (!::WinHttpCrackUrl(normalized, 0, 0, &components)) return Fail(kStageFailed);
   SetStage(kStageUrlParsed);
+  wchar_t host[kUrlCapacity];
   CopyHostName(components, host);
 
   if (connect_timeout_ != 0) {
-    ::WinHttpSetTimeouts(session.get(), resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
+    ::WinHttpSetTimeouts(attempt->session.get(), resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
     // Without it a server that takes the request and never answers holds the attempt for
     // good under Wine; Windows bounds that wait by the receive time-out already.
     DWORD response_timeout = static_cast<DWORD>(receive_timeout_);
-    ::WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+    ::WinHttpSetOption(attempt->session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                        sizeof(response_timeout));
   }
-  connection.reset(::WinHttpConnect(session.get(), host, components.nPort, 0));
-  if (!connection) {
-    SetStage(kStageFailed);
-    return false;
-  }
+  attempt->connection.reset(::WinHttpConnect(attempt->session.get(), host, components.nPort, 0));
+  if (!attempt->connection) return Fail(kStageFailed);
   SetStage(kStageConnected);
 
   const wchar_t* accept_types[] = {L"text/*", L"application/*", L"image/*", nullptr};
   // An https URL is asked for over TLS on its port; the installer's own URLs are http.
   const DWORD flags = WINHTTP_FLAG_REFRESH | (components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-  request.reset(::WinHttpOpenRequest(connection.get(), L"GET", components.lpszUrlPath, L"HTTP/1.1",
-                                     WINHTTP_NO_REFERER, accept_types, flags));
-  if (!request) {
-    SetStage(kStageFailed);
-    return false;
-  }
+  attempt->request.reset(::WinHttpOpenRequest(attempt->connection.get(), L"GET", components.lpszUrlPath, L"HTTP/1.1",
+                                              WINHTTP_NO_REFERER, accept_types, flags));
+  if (!attempt->request) return Fail(kStageFailed);
   SetStage(kStageRequestOpened);
-  if (send_range && !::WinHttpAddRequestHeaders(request.get(), header, static_cast<DWORD>(wcslen(header)),
-                                                 WINHTTP_ADDREQ_FLAG_ADD)) {
-    SetStage(kStageFailed);
-    return false;
+  // The download host never gets the logged-on user's credentials, however the platform
+  // classifies it: a request that cannot be told so is not sent.
+  DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+  if (!Calls().set_option(attempt->request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon))) {
+    return Fail(kStageFailed);
   }
-
-  DWORD status = 0;
-  if (!RunRequestLoop(request.get(), user_name, password, &status)) {
-    // The bytes on disk lie past the file's end now: what comes next starts from zero.
-    if (resuming && status == kHttpRangeNotSatisfiable) {
-      resume_ = ResumePoint();
-      restart_asked_ = true;
-    }
-    SetStage(kStageFailed);
-    return false;
+  const WideString& header = attempt->header;
+  if (!header.empty() && !::WinHttpAddRequestHeaders(attempt->request.get(), header.c_str(),
+                                                     static_cast<DWORD>(header.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
+    return Fail(kStageFailed);
   }
-  SetStage(kStageReceiving);
+  return true;
+}
 
-  win::UniqueFile file;
-  if (resuming && status == HTTP_STATUS_PARTIAL_CONTENT) {
+bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,
+                                    Attempt* attempt) {
+  HINTERNET request = attempt->request.get();
+  TransferProgress* progress = attempt->progress;
+  if (attempt->resuming && status == HTTP_STATUS_PARTIAL_CONTENT) {
     // Exactly the rest of the file we have the start of, or nothing: else start again.
     uint32_t first = 0, last = 0, total = 0;
-    const WideString range = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
-    const WideString length = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+    const WideString range = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
+    const WideString length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
     bool fits = ParseContentRange(range.c_str(), &first, &last, &total) && first == resume_.on_disk &&
                 total == resume_.total && last == total - 1 &&
                 (length.empty() || ParseContentLength(length.c_str()) == total - first);
     if (fits) {
-      file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       LARGE_INTEGER size = {};
       LARGE_INTEGER at = {};
       at.QuadPart = first;
       // Whatever lies past the bytes counted (a write that failed part-way) goes.
-      fits = file.valid() && ::GetFileSizeEx(file.get(), &size) && size.QuadPart >= at.QuadPart &&
-             ::SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+      fits = attempt->file.valid() && ::GetFileSizeEx(attempt->file.get(), &size) && size.QuadPart >= at.QuadPart &&
+             ::SetFilePointerEx(attempt->file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(attempt->file.get());
     }
     if (!fits) {
-      file.reset();
+      attempt->file.reset();
       resume_ = ResumePoint();
       restart_asked_ = true;
-      SetStage(kStageFailed);
-      return false;
+      return Fail(kStageFailed);
     }
     progress->totalSize = total;
     progress->bytesReceived = first;
     UpdateProgressBar(progress_bar, first, total);
-  } else if (status == HTTP_STATUS_PARTIAL_CONTENT && !send_range) {
+  } else if (status == HTTP_STATUS_PARTIAL_CONTENT && attempt->header.empty()) {
     // A part of something that was never asked for.
-    SetStage(kStageFailed);
-    return false;
+    return Fail(kStageFailed);
   } else if (progress->totalSize == 0 && progress->resumeFlag == 0) {
     // The file from its first byte (a 200 to a resuming request: it changed, or the server
     // serves no ranges).
-    const WideString length_text = QueryHeaderText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH);
+    const WideString length_text = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
     const uint32_t length = ParseContentLength(length_text.c_str());
-    if (length == 0) {
-      SetStage(kStageFailed);
-      return false;
-    }
+    if (length == 0) return Fail(kStageFailed);
     progress->totalSize = length;
     ::DeleteFileW(file_path);
-    file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      SetStage(kStageFailed);
-      return false;
-    }
-    if (resumable) {
+    attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!attempt->file.valid()) return Fail(kStageFailed);
+    if (attempt->resumable) {
       resume_ = ResumePoint();
       resume_.url = WideString::Copy(url);
       resume_.path = WideString::Copy(file_path);
-      resume_.validator = ResumeValidator(request.get());
+      resume_.validator = ResumeValidator(request);
       resume_.total = length;
     }
   }
   // A continued transfer of the caller's own would need the existing file opened for it:
   // refuse rather than write to no file at all.
-  if (!file.valid()) {
-    SetStage(kStageFailed);
-    return false;
-  }
+  if (!attempt->file.valid()) return Fail(kStageFailed);
+  return true;
+}
 
+bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt) {
+  HINTERNET request = attempt->request.get();
+  TransferProgress* progress = attempt->progress;
   // The bar moves only when its position changes: a hundred cross-thread messages per
   // download instead of one per chunk.
   int32_t shown_position = -2;
+  // A body that brings less than kStallBytes in a whole window is stalled: each byte resets
+  // the platform's receive time-out, so a trickle would hold the attempt for ever.
+  ULONGLONG window_start = ::GetTickCount64();
+  uint32_t window_bytes = 0;
   while (progress->bytesReceived < progress->totalSize) {
     // Up to five asks, 200 ms apart while the answer is a failure or nothing yet. A time-out
     // is a stalled connection: asking again would only wait as long again.
     DWORD available = 0;
     bool answered = false;
-    for (int attempt = 1; attempt <= kAvailabilityTries; ++attempt) {
+    for (int ask = 1; ask <= kAvailabilityTries; ++ask) {
       available = 0;
-      answered = ::WinHttpQueryDataAvailable(request.get(), &available) != FALSE;
+      answered = Calls().query_data_available(request, &available) != FALSE;
       if (answered && available != 0) break;
       if (!answered && IsTimeout(::GetLastError())) break;
-      if (attempt < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
+      if (ask < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
     }
-    if (!answered) {
-      file.reset();
-      SetStage(kStageFailed);
-      return false;
-    }
+    if (!answered) return Fail(kStageFailed);
     if (available == 0) break;
 
-    win::UniqueHeapMemory chunk(g_chunk_allocator.load()(available));
-    if (chunk.get() == nullptr) {
-      file.reset();
-      SetStage(kStageOutOfMemory);
-      return false;
-    }
-    DWORD read = 0;
-    if (!::WinHttpReadData(request.get(), chunk.get(), available, &read)) {
-      SetStage(kStageFailed);
-      return false;
-    }
-    SetStage(kStageChunkWritten);
-    if (stop_flag != nullptr && *stop_flag != 0) {
-      file.reset();
-      SetStage(kStageStopped);
-      return false;
-    }
-    if (append_to_file_ == 1) ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
-
-    // Bytes past the announced length are dropped.
+    // Never more than the file still lacks, whatever the platform says is waiting (after a
+    // reset it can report any amount).
     const uint32_t room = progress->totalSize - progress->bytesReceived;
+    const DWORD wanted = available < room ? (available < kMaxChunkBytes ? available : kMaxChunkBytes)
+                                          : (room < kMaxChunkBytes ? room : kMaxChunkBytes);
+    win::UniqueHeapMemory chunk(g_chunk_allocator.load()(wanted));
+    if (chunk.get() == nullptr) return Fail(kStageOutOfMemory);
+    DWORD read = 0;
+    if (!::WinHttpReadData(request, chunk.get(), wanted, &read)) return Fail(kStageFailed);
+    SetStage(kStageChunkWritten);
+    if (StopAsked(stop_flag)) return Fail(kStageStopped);
+    if (append_to_file_ == 1) ::SetFilePointer(attempt->file.get(), 0, nullptr, FILE_END);
+
     const DWORD n = read < room ? read : room;
     DWORD written = 0;
     // A write that fails or comes short would leave a broken file counted as received.
-    if (n != 0 && (!::WriteFile(file.get(), chunk.get(), n, &written, nullptr) || written != n)) {
-      file.reset();
+    if (n != 0 && (!::WriteFile(attempt->file.get(), chunk.get(), n, &written, nullptr) || written != n)) {
       // Not a network fault: trying again here would only fail the same way.
-      if (resumable) resume_ = ResumePoint();
-      SetStage(kStageFailed);
-      return false;
+      if (attempt->resumable) resume_ = ResumePoint();
+      return Fail(kStageFailed);
     }
     progress->bytesReceived += n;
     try_bytes_ += n;
-    if (resumable) resume_.on_disk = progress->bytesReceived;
+    if (attempt->resumable) resume_.on_disk = progress->bytesReceived;
     if (percent_out != nullptr && progress->totalSize != 0) {
       *percent_out = static_cast<int32_t>(static_cast<double>(progress->bytesReceived) * 100.0 /
                                           static_cast<double>(progress->totalSize));
@@ -517,12 +491,21 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       UpdateProgressBar(progress_bar, progress->bytesReceived, progress->totalSize);
       shown_position = position;
     }
+    window_bytes += n;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - window_start >= stall_window_ms_) {
+      if (window_bytes < kStallBytes && progress->bytesReceived < progress->totalSize) {
+        DebugTrace(L"zerbo stalled: %d bytes", static_cast<int>(window_bytes));
+        return Fail(kStageFailed);
+      }
+      window_start = now;
+      window_bytes = 0;
+    }
   }
-  file.reset();
+  attempt->file.reset();
   if (progress->bytesReceived == progress->totalSize) {
     SetStage(kStageComplete);
     return true;
   }
-  SetStage(kStageFailed);
-  return false;
+  return Fail(kStageFailed);
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "package/package_codec.h"
+#include "win/internet_handle.h"
+#include "win/unique_handle.h"
 #include "win/wide_string.h"
 
 enum DownloadStage : int32_t {
@@ -73,6 +75,17 @@ constexpr int32_t kConnectTimeoutMs = 10000;
 constexpr int32_t kSendTimeoutMs = 30000;
 constexpr int32_t kReceiveTimeoutMs = 30000;
 
+// The bounds of one request: challenges answered (401 and 407 together), and resends the
+// platform asks for (ERROR_WINHTTP_RESEND_REQUEST).
+constexpr int kMaxAuthAnswers = 4;
+constexpr int kMaxResends = 3;
+// A body that brings fewer than kStallBytes in a window of kStallWindowMs ends the attempt
+// as stalled (a broken transfer, resumed as any other).
+constexpr uint32_t kStallBytes = 1024;
+constexpr DWORD kStallWindowMs = 60000;
+// The most the engine reads at once.
+constexpr DWORD kMaxChunkBytes = 65536;
+
 // How often one connection mode resumes a broken download, and the waits before each try.
 constexpr int kResumeTries = 3;
 constexpr DWORD kResumeWaitsMs[kResumeTries] = {1000, 2000, 4000};
@@ -119,6 +132,13 @@ class HttpDownloader {
 
   // The session time-outs in milliseconds; a connect time-out of 0 sets none at all.
   void SetTimeouts(int32_t resolve, int32_t connect, int32_t send, int32_t receive) noexcept;
+  // The window of the stall rule (kStallWindowMs unless set).
+  void SetStallWindow(DWORD milliseconds) noexcept { stall_window_ms_ = milliseconds; }
+
+  // Asked between chunks and during the waits before a new try: when it answers true, the
+  // attempt ends (stage 500) and no further try is made. Set before the first download.
+  using StopCheck = bool (*)();
+  void SetStopCheck(StopCheck check) noexcept { stop_check_ = check; }
 
  private:
   // What is known of a partly received file: where it is, where it came from, the validator
@@ -131,7 +151,30 @@ class HttpDownloader {
     uint32_t on_disk = 0;
   };
 
+  // One attempt's handles and file, closed in this order: the file, then the request, the
+  // connection, the session.
+  struct Attempt {
+    bool resumable = false;
+    bool resuming = false;
+    TransferProgress* progress = nullptr;
+    WideString header;  // Range (and If-Range), or empty
+    win::UniqueInternetHandle session;
+    win::UniqueInternetHandle connection;
+    win::UniqueInternetHandle request;
+    win::UniqueFile file;
+  };
+
   bool DownloadInMode(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t mode);
+  // The phases of TransferFile: the session, connection and request (stages 1 to 4); the
+  // response taken and the file prepared for it; the body read into the file.
+  bool OpenRequest(const wchar_t* url, int32_t mode, Attempt* attempt);
+  bool AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,
+                      Attempt* attempt);
+  bool ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt);
+  [[nodiscard]] bool StopAsked(const int32_t* stop_flag) const noexcept;
+  // Waits through the clock, in short steps; true when a stop was asked for meanwhile.
+  bool WaitUnlessStopped(DWORD milliseconds) noexcept;
+  bool Fail(int32_t stage) noexcept;
   [[nodiscard]] bool CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept;
   void SetStage(int32_t stage) noexcept;
   static void ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept;
@@ -143,6 +186,8 @@ class HttpDownloader {
   int32_t connect_timeout_ = kConnectTimeoutMs;
   int32_t send_timeout_ = kSendTimeoutMs;
   int32_t receive_timeout_ = kReceiveTimeoutMs;
+  DWORD stall_window_ms_ = kStallWindowMs;
+  StopCheck stop_check_ = nullptr;
   // Writes follow one another; nothing sets this.
   int32_t append_to_file_ = 0;
 
@@ -181,3 +226,14 @@ void SetStageObserverForTesting(StageObserver observer);
 // The chunk buffers of the read loop come from here. Tests replace it to make it fail.
 using ChunkAllocator = void* (*)(size_t size);
 void SetChunkAllocatorForTesting(ChunkAllocator allocator);
+
+// The WinHTTP calls that tests replace where Wine cannot produce the case (endless resends,
+// an impossible amount available) or cannot report it (the autologon policy of a request).
+struct HttpCalls {
+  decltype(&::WinHttpSendRequest) send_request;
+  decltype(&::WinHttpQueryDataAvailable) query_data_available;
+  decltype(&::WinHttpSetOption) set_option;
+};
+[[nodiscard]] const HttpCalls& PlatformHttpCalls();
+// Null restores the platform's.
+void SetHttpCallsForTesting(const HttpCalls* calls);

@@ -33,12 +33,12 @@ int OfferPreviousVersionRemoval() {
   if (info.showStartHint) {
     WideString text = WideString::Format(GetMessageText(24).c_str(), name.empty() ? L"Zuno" : name.c_str());
     win::AppMessageBox(text.c_str(), MB_OK);
-    return 1;
+    return kRemovalNotStarted;
   }
 
   WideString text = WideString::Format(GetMessageText(22).c_str(),
                                        name.empty() ? L"Zuno Antivirus Software" : name.c_str());
-  if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return 1;
+  if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
 
   wchar_t own_path[1024];
   const DWORD length = ::GetModuleFileNameW(nullptr, own_path, 1024);
@@ -51,7 +51,7 @@ int OfferPreviousVersionRemoval() {
   } else {
     StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
   }
-  return 1;
+  return kRemovalStarted;
 }
 
 bool RegisterRunOnceRestart(const wchar_t* path) {

@@ -43,7 +43,7 @@ int Application::Run(HINSTANCE instance) noexcept {
   LoadTitle();
   InitInstance();
   // Whatever InitInstance answers, there is no message loop of our own to enter.
-  return 0;
+  return static_cast<int>(exit_code_.load());
 }
 
 void Application::LoadTitle() noexcept {

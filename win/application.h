@@ -21,8 +21,12 @@ class Application {
   [[nodiscard]] static Application* Current() noexcept;
 
   // Runs InitInstance; a false result means there is nothing more to run.
-  // Returns the process exit code.
+  // Returns the process exit code, as SetExitCode last set it (0 when never).
   int Run(HINSTANCE instance) noexcept;
+
+  // The code the process ends with when Run returns.
+  void SetExitCode(DWORD code) noexcept { exit_code_.store(code); }
+  [[nodiscard]] DWORD ExitCode() const noexcept { return exit_code_.load(); }
 
   // The title: the program file's name without its extension, e.g. "ZunoOnlineSetup".
   [[nodiscard]] const wchar_t* Title() const noexcept { return title_; }
@@ -42,6 +46,7 @@ class Application {
 
   HINSTANCE instance_ = nullptr;
   std::atomic<Window*> main_window_{nullptr};
+  std::atomic<DWORD> exit_code_{0};
   wchar_t title_[MAX_PATH] = {};
 };
 

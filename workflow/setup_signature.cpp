@@ -1,15 +1,15 @@
 #include "workflow/setup_signature.h"
 
 #include <bcrypt.h>
-#include <sddl.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "package/trace.h"
-#include "signer_pins.h"
+#include "setup_release.h"
 
 namespace {
 
@@ -98,9 +98,34 @@ class TrustState {
   WINTRUST_DATA data_ = {};
 };
 
-bool FileIdentity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  return file != INVALID_HANDLE_VALUE && file != nullptr && ::GetFileInformationByHandle(file, info);
+// What tells one file from another: the 128-bit id, else the volume serial and 64-bit index.
+struct FileId {
+  uint64_t volume = 0;
+  uint8_t id[16] = {};
+};
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);  // Windows 8 on
+
+bool LongFileId(HANDLE file, FileId* out) {
+  struct {
+    ULONGLONG volume;
+    BYTE id[16];
+  } info = {};
+  if (!::GetFileInformationByHandleEx(file, kFileIdInfo, &info, sizeof(info))) return false;
+  out->volume = info.volume;
+  memcpy(out->id, info.id, sizeof(out->id));
+  return true;
 }
+
+bool ShortFileId(HANDLE file, FileId* out) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  out->volume = info.dwVolumeSerialNumber;
+  memcpy(out->id, &info.nFileIndexLow, sizeof(DWORD));
+  memcpy(out->id + sizeof(DWORD), &info.nFileIndexHigh, sizeof(DWORD));
+  return true;
+}
+
+bool IsHandle(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
 
 }  // namespace
 
@@ -125,34 +150,45 @@ bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pin
   return pinned;
 }
 
-bool RunsFile(HANDLE process, HANDLE file) noexcept {
+bool SameFile(HANDLE a, HANDLE b) noexcept {
+  if (!IsHandle(a) || !IsHandle(b)) return false;
+  FileId first, second;
+  // Both ids the same way: the long one where both have it (ReFS needs all 128 bits).
+  const bool same_way = (LongFileId(a, &first) && LongFileId(b, &second)) || (ShortFileId(a, &first) && ShortFileId(b, &second));
+  return same_way && first.volume == second.volume && memcmp(first.id, second.id, sizeof(first.id)) == 0;
+}
+
+bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept {
   wchar_t image[MAX_PATH * 4];
   DWORD length = MAX_PATH * 4;
   if (!::QueryFullProcessImageNameW(process, 0, image, &length)) return false;
-  const win::UniqueFile started(::CreateFileW(image, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  BY_HANDLE_FILE_INFORMATION held = {};
-  BY_HANDLE_FILE_INFORMATION ran = {};
-  return FileIdentity(file, &held) && FileIdentity(started.get(), &ran) &&
-         held.dwVolumeSerialNumber == ran.dwVolumeSerialNumber && held.nFileIndexHigh == ran.nFileIndexHigh &&
-         held.nFileIndexLow == ran.nFileIndexLow;
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const win::UniqueFile started(::CreateFileW(image, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  wchar_t* name = wcsrchr(image, L'\\');
+  if (name == nullptr) return false;
+  *name = L'\0';
+  const win::UniqueFile folder(::CreateFileW(image, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return SameFile(started.get(), file) && SameFile(folder.get(), directory);
 }
 
-win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
-  // Protected from inheritance: SYSTEM and Administrators, full control, passed on to all
-  // that is made inside; nobody else. Owned by Administrators, so that an unelevated program
-  // of the same user has no owner's right to rewrite it either.
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
-                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
-    return win::UniqueLocalMemory();
+uint64_t MinimumSetupVersion() noexcept { return kMinimumSetupVersion; }
+
+bool HasVersionAtLeast(const wchar_t* path, uint64_t minimum) noexcept {
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+  if (size == 0) return false;
+  win::UniqueHeapMemory block(::HeapAlloc(::GetProcessHeap(), 0, size));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixed_size = 0;
+  if (!block || !::GetFileVersionInfoW(path, 0, size, block.get()) ||
+      !::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size) ||
+      fixed_size < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != VS_FFI_SIGNATURE) {
+    return false;
   }
-  return win::UniqueLocalMemory(descriptor);
-}
-
-bool CreateAdminOnlyDirectory(const wchar_t* path) noexcept {
-  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
-  if (!descriptor) return false;
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
-  return ::CreateDirectoryW(path, &attributes) != FALSE;
+  const uint64_t version = (static_cast<uint64_t>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
+  DebugTrace(L"dwSetupVersion: %d.%d.%d.%d", static_cast<int>(HIWORD(fixed->dwFileVersionMS)),
+             static_cast<int>(LOWORD(fixed->dwFileVersionMS)), static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
+             static_cast<int>(LOWORD(fixed->dwFileVersionLS)));
+  return version >= minimum;
 }

@@ -24,15 +24,18 @@
 // `pins`. The signer is taken from the verified state only.
 [[nodiscard]] bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pins) noexcept;
 
-// True when `process` was started from the very file that `file` holds (same volume, same
-// file index).
-[[nodiscard]] bool RunsFile(HANDLE process, HANDLE file) noexcept;
+// True when `process` was started from the very file that `file` holds, and that file lies in
+// the very directory that `directory` holds. Files are told apart by their 128-bit id where
+// the platform and the volume give one, else by volume serial and 64-bit index.
+[[nodiscard]] bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept;
 
-// The security the download directory is created with (a self-relative descriptor, LocalFree):
-// owned by Administrators, and only Administrators and SYSTEM may change what is in it, so
-// the user's unelevated programs can neither plant nor replace a file there. Null when it
-// cannot be made.
-[[nodiscard]] win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept;
+// True when the two handles name the same file or directory.
+[[nodiscard]] bool SameFile(HANDLE a, HANDLE b) noexcept;
 
-// Creates the download directory with that security.
-[[nodiscard]] bool CreateAdminOnlyDirectory(const wchar_t* path) noexcept;
+// The oldest setup the installer starts, as the build names it: the file version's four
+// parts, most significant first, in one number (major << 48 | minor << 32 | build << 16 | revision).
+[[nodiscard]] uint64_t MinimumSetupVersion() noexcept;
+
+// True when the file version of the program at `path` is at least `minimum`; false too when
+// it has no version resource.
+[[nodiscard]] bool HasVersionAtLeast(const wchar_t* path, uint64_t minimum) noexcept;

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "app/exit_codes.h"
 #include "app/messages.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
@@ -13,9 +14,10 @@
 #include "package/package_file.h"
 #include "package/trace.h"
 #include "resources/resource.h"
-#include "win/clock.h"
 #include "win/application.h"
+#include "win/clock.h"
 #include "win/window.h"
+#include "workflow/download_directory.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -23,9 +25,11 @@ std::atomic<int32_t> CancelState{kCancelRunning};
 
 namespace {
 
-void EndProcess() { ::ExitProcess(0); }
+void ReportEnd(HWND dialog, DWORD exit_code) {
+  if (dialog == nullptr || !::PostMessageW(dialog, kWorkerEndedMessage, exit_code, 0)) ::ExitProcess(exit_code);
+}
 
-const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, EndProcess};
+const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, ::ResumeThread, ReportEnd, nullptr};
 std::atomic<const WorkerHooks*> g_hooks{&kPlatformHooks};
 
 const WorkerHooks& Hooks() { return *g_hooks.load(); }
@@ -34,17 +38,41 @@ constexpr size_t kPathCapacity = 1024;
 constexpr DWORD kSwitchMessageMs = 1000;
 constexpr DWORD kReportPauseMs = 1500;
 constexpr DWORD kCheckpointPollMs = 200;
+constexpr DWORD kStopPollMs = 50;
 constexpr DWORD kEndedProcessWaitMs = 5000;
+constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED (Vista on)
 constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 
-void ErrorBox(int32_t message) { win::AppMessageBox(GetMessageText(message).c_str(), MB_OK | MB_ICONERROR); }
+// The directory the worker works in, for the dialog's last resort. Written once, before it
+// is published.
+wchar_t g_published_directory[kPathCapacity];
+std::atomic<bool> g_directory_published{false};
 
-// Tells the user and ends the process. Returns only when a test's end hook returned; the
-// worker then leaves through its own scope like on every other way out.
-unsigned FailAndEnd(int32_t message) {
-  ErrorBox(message);
-  Hooks().end_process();
-  return 0;
+// One row per result: what the user is told and the exit code.
+struct EndRow {
+  InstallResult result;
+  InstallEnd end;
+};
+constexpr EndRow kEnds[] = {
+    {InstallResult::kSetupStarted, {-1, kExitStarted}},
+    {InstallResult::kStoppedByUser, {-1, kExitStoppedByUser}},
+    {InstallResult::kNoDialog, {3, kExitTempUnusable}},
+    {InstallResult::kNoDownloadDirectory, {3, kExitTempUnusable}},
+    {InstallResult::kDownloadFailed, {1, kExitDownloadFailed}},
+    {InstallResult::kPackageRejected, {1, kExitPackageRejected}},
+    {InstallResult::kMoveFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
+    {InstallResult::kLaunchFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
+    {InstallResult::kElevationDeclined, {6, kExitElevationDeclined}},
+};
+
+bool StopRequested() { return CancelState.load() == kCancelConfirmed; }
+
+// Waits `milliseconds`, or less when the user stops meanwhile; true when stopped.
+bool WaitUnlessStopped(DWORD milliseconds) {
+  for (DWORD waited = 0; waited < milliseconds && !StopRequested(); waited += kStopPollMs) {
+    win::SleepFor(milliseconds - waited < kStopPollMs ? milliseconds - waited : kStopPollMs);
+  }
+  return StopRequested();
 }
 
 // Publishes the worker's downloader for the status thread, and on every way out of the
@@ -61,45 +89,184 @@ class PublishedDownloader {
 };
 
 // The worker's own texts on the status line; the status thread is paused around them.
-class StatusLine {
+void PutStatus(HWND dialog, int32_t message) {
+  const WideString text = GetMessageText(message);
+  ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, text.c_str());
+}
+
+// Deletes `path` now, or at the next restart when it cannot go now.
+void DeleteNowOrAtRestart(const wchar_t* path, bool directory) {
+  const BOOL gone = directory ? ::RemoveDirectoryW(path) : ::DeleteFileW(path);
+  if (!gone && ::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+}
+
+// The steps of one installation, each returning how it ended when it ends it.
+class Installation {
  public:
-  explicit StatusLine(HWND control) : control_(control) {}
-  void Put(int32_t message) {
-    text_ = GetMessageText(message);
-    ::SetWindowTextW(control_, text_.c_str());
+  explicit Installation(HttpDownloader* downloader) : downloader_(downloader) {}
+
+  InstallResult Run() {
+    const win::Application* app = win::Application::Current();
+    const win::Window* main = app != nullptr ? app->MainWindow() : nullptr;
+    dialog_ = main != nullptr ? main->hwnd() : nullptr;
+    if (dialog_ == nullptr) return InstallResult::kNoDialog;
+    progress_ = ::GetDlgItem(dialog_, IDC_PROGRESS);
+    if (!MakeDirectory()) return InstallResult::kNoDownloadDirectory;
+    InstallResult result = Download();
+    if (result == InstallResult::kSetupStarted) result = Decode();
+    if (result == InstallResult::kSetupStarted) result = Check();
+    if (result == InstallResult::kSetupStarted) result = Report();
+    if (result == InstallResult::kSetupStarted) result = Launch();
+    return result;
+  }
+
+  void End(InstallResult result) {
+    setup_.reset();
+    EndInstallation(result, Paths(), &directory_, dialog_);
   }
 
  private:
-  HWND control_;
-  WideString text_;
+  LaunchPaths Paths() const { return {installer_, package_, decoded_, directory_.path()}; }
+
+  bool MakeDirectory() {
+    if (!directory_.Create()) return false;
+    const wchar_t* directory = directory_.path();
+    DebugTrace(L"szDirectoryDownload : %s", directory);
+    wcscpy(g_published_directory, directory);
+    g_directory_published.store(true);
+    const size_t capacity = kPathCapacity;
+    _snwprintf(package_, capacity, L"%s\\Setup.dat", directory);
+    _snwprintf(decoded_, capacity, L"%s\\DeSetup.dat", directory);
+    _snwprintf(installer_, capacity, L"%s\\SetupB.exe", directory);
+    DebugTrace(L"szFileSavePath 5: %s", package_);
+    return true;
+  }
+
+  // Direct, then the default proxy, then the IE settings; one attempt each.
+  InstallResult Download() {
+    WideString url = SelectDownloadUrl();
+    bool ok = downloader_->Download(url.c_str(), package_, progress_, kDirectOnly, nullptr);
+    const struct {
+      int32_t message;
+      int32_t strategy;
+    } fallbacks[] = {{4, kDefaultProxyOnly}, {5, kIeProxyOnly}};
+    for (const auto& fallback : fallbacks) {
+      if (ok || StopRequested()) break;
+      StatusPause.Pause();
+      PutStatus(dialog_, fallback.message);
+      const bool stopped = WaitUnlessStopped(kSwitchMessageMs);
+      StatusPause.Resume();
+      if (stopped) break;
+      ok = downloader_->Download(url.c_str(), package_, progress_, fallback.strategy, nullptr);
+    }
+    DebugTrace(L"zerbo - 1: bRet = %d", ok);
+    if (StopRequested()) return InstallResult::kStoppedByUser;
+    return ok ? InstallResult::kSetupStarted : InstallResult::kDownloadFailed;
+  }
+
+  // The package checked and decoded, and the setup put under its final name.
+  InstallResult Decode() {
+    DebugTrace(L"sDecodedPath: %s", decoded_);
+    const bool ok = DecodePackageFile(package_, decoded_) == kPackageSuccess;
+    DebugTrace(L"zerbo -2 : bRet: %d", ok);
+    if (StopRequested()) return InstallResult::kStoppedByUser;
+    if (!ok) return InstallResult::kPackageRejected;
+    DebugTrace(L"sPathFileRun: %s", installer_);
+    if (!::MoveFileExW(decoded_, installer_, MOVEFILE_REPLACE_EXISTING)) {
+      DebugTrace(L"MoveFileEx eror: %d", static_cast<int>(::GetLastError()));
+      return InstallResult::kMoveFailed;
+    }
+    return InstallResult::kSetupStarted;
+  }
+
+  // The setup runs only if it is the maker's, no older than the build allows, and it is
+  // held from this check to the launch.
+  InstallResult Check() {
+    setup_ = OpenForLaunch(installer_);
+    const bool ok = setup_.valid() && IsSignedByPinnedSigner(setup_.get(), installer_, ProductSignerPins()) &&
+                    HasVersionAtLeast(installer_, MinimumSetupVersion());
+    if (!ok) setup_.reset();
+    return ok ? InstallResult::kSetupStarted : InstallResult::kPackageRejected;
+  }
+
+  // Message 2 for a moment; a stop meanwhile, or a question still open, is seen here.
+  InstallResult Report() {
+    DebugTrace(L"zerbo -3");
+    StatusPause.Pause();
+    PutStatus(dialog_, 2);
+    if (WaitUnlessStopped(kReportPauseMs)) return InstallResult::kStoppedByUser;
+    DebugTrace(L"zerbo -5");
+    while (CancelState.load() == kCancelAsking) win::SleepFor(kCheckpointPollMs);
+    return StopRequested() ? InstallResult::kStoppedByUser : InstallResult::kSetupStarted;
+  }
+
+  InstallResult Launch() {
+    return LaunchInstaller(Paths(), setup_.get(), directory_.handle(), dialog_, UiLanguage.load());
+  }
+
+  HttpDownloader* downloader_;
+  HWND dialog_ = nullptr;
+  HWND progress_ = nullptr;
+  DownloadDirectory directory_;
+  wchar_t package_[kPathCapacity] = {};
+  wchar_t decoded_[kPathCapacity] = {};
+  wchar_t installer_[kPathCapacity] = {};
+  win::UniqueFile setup_;
 };
 
-bool CopyInto(wchar_t* buffer, const wchar_t* text) {
-  const size_t length = wcslen(text);
-  if (length >= kPathCapacity) return false;
-  wmemcpy(buffer, text, length + 1);
-  return true;
+// Ends a process started suspended, and waits until it is gone (its image holds the file).
+void EndUnrun(const PROCESS_INFORMATION& process) {
+  ::TerminateProcess(process.hProcess, ERROR_CANCELLED);
+  ::WaitForSingleObject(process.hProcess, kEndedProcessWaitMs);
 }
 
-bool Append(wchar_t* buffer, const wchar_t* text) {
-  const size_t used = wcslen(buffer);
-  const size_t length = wcslen(text);
-  if (used + length >= kPathCapacity) return false;
-  wmemcpy(buffer + used, text, length + 1);
-  return true;
-}
-
-void DeleteIfNamed(const WideString& path) {
-  if (!path.empty()) ::DeleteFileW(path.c_str());
-}
-
-void DeleteDownload(const LaunchPaths& paths) {
-  ::DeleteFileW(paths.downloaded);
-  ::DeleteFileW(paths.installer);
-  ::RemoveDirectoryW(paths.directory);
+InstallResult StartElevated(const LaunchPaths& paths, HWND dialog) {
+  // No suspended start to compare here: the file and its directory stay held against any
+  // rename until the start has returned.
+  if (!ClaimEnd()) return InstallResult::kStoppedByUser;
+  SHELLEXECUTEINFOW elevated = {};
+  elevated.cbSize = sizeof(elevated);
+  elevated.fMask = SEE_MASK_NOCLOSEPROCESS;
+  elevated.hwnd = dialog;
+  elevated.lpVerb = L"runas";
+  elevated.lpFile = paths.installer;
+  elevated.lpDirectory = paths.directory;
+  elevated.nShow = SW_SHOWNORMAL;
+  if (Hooks().shell_execute_ex(&elevated)) {
+    if (elevated.hProcess != nullptr) ::CloseHandle(elevated.hProcess);
+    return InstallResult::kSetupStarted;
+  }
+  return ::GetLastError() == ERROR_CANCELLED ? InstallResult::kElevationDeclined : InstallResult::kLaunchFailed;
 }
 
 }  // namespace
+
+bool TryStop() noexcept {
+  int32_t state = CancelState.load();
+  while (state == kCancelRunning || state == kCancelAsking) {
+    if (CancelState.compare_exchange_weak(state, kCancelConfirmed)) return true;
+  }
+  return state == kCancelConfirmed;
+}
+
+bool ClaimEnd() noexcept {
+  for (;;) {
+    int32_t state = kCancelRunning;
+    if (CancelState.compare_exchange_strong(state, kCancelPassed)) return true;
+    if (state == kCancelPassed) return true;
+    if (state == kCancelConfirmed) return false;
+    win::SleepFor(kCheckpointPollMs);  // the question is open: its answer decides
+  }
+}
+
+InstallEnd EndOf(InstallResult result) noexcept {
+  for (const EndRow& row : kEnds) {
+    if (row.result == result) return row.end;
+  }
+  return {kMessageSetupNotStarted, kExitLaunchFailed};
+}
 
 const WorkerHooks& PlatformWorkerHooks() { return kPlatformHooks; }
 void SetWorkerHooksForTesting(const WorkerHooks* hooks) { g_hooks.store(hooks ? hooks : &kPlatformHooks); }
@@ -109,176 +276,102 @@ WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argu
   return WideString::Format(format, installer, argument ? argument : L"");
 }
 
-void LaunchInstaller(const LaunchPaths& paths, win::UniqueFile setup_file, HWND dialog, int32_t language) {
+InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDLE directory, HWND dialog,
+                              int32_t language) {
   const WorkerHooks& hooks = Hooks();
   ::ShowWindow(dialog, SW_HIDE);
   WideString argument = GetFirstArgument();
   WideString command_line = FormatLaunchCommandLine(paths.installer, argument.c_str(), language);
+  if (command_line.empty()) return InstallResult::kLaunchFailed;
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  // The handles are left open: the installer is not waited for, and the process ends next.
-  BOOL started = !command_line.empty() &&
-                 hooks.create_process(nullptr, const_cast<wchar_t*>(command_line.c_str()), nullptr, nullptr, FALSE,
-                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
-  if (started) {
-    // The path may lead elsewhere by now; only the file that was checked may run.
-    const bool same = RunsFile(process.hProcess, setup_file.get());
-    DebugTrace(L"bSameImage: %d", same ? 1 : 0);
-    if (!same) {
-      ::TerminateProcess(process.hProcess, ERROR_ACCESS_DENIED);
-      // Gone before its files are deleted (its image holds the file until then).
-      ::WaitForSingleObject(process.hProcess, kEndedProcessWaitMs);
-      setup_file.reset();
-      DeleteDownload(paths);
-      ErrorBox(1);
-      hooks.end_process();
-      return;
-    }
-    ::ResumeThread(process.hThread);
-  } else {
-    // No suspended start to compare here: the file and its directory are held against any
-    // rename until the start has returned.
-    win::UniqueFile directory(::CreateFileW(paths.directory, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    SHELLEXECUTEINFOW elevated = {};
-    elevated.cbSize = sizeof(elevated);
-    elevated.fMask = SEE_MASK_NOCLOSEPROCESS;
-    elevated.hwnd = dialog;
-    elevated.lpVerb = L"runas";
-    elevated.lpFile = paths.installer;
-    elevated.nShow = SW_SHOWNORMAL;
-    const bool elevated_started = hooks.shell_execute_ex(&elevated) != FALSE;
+  // Its own directory as the current one: the only folder it may look in for a DLL first
+  // is the one that only administrators can write.
+  if (!hooks.create_process(nullptr, const_cast<wchar_t*>(command_line.c_str()), nullptr, nullptr, FALSE,
+                            CREATE_SUSPENDED, nullptr, paths.directory, &startup, &process)) {
     const DWORD error = ::GetLastError();
-    directory.reset();
-    setup_file.reset();
-    if (elevated_started) {
-      ::EndDialog(dialog, 0);
-      DeleteDownload(paths);
-    } else if (error == ERROR_CANCELLED) {
-      win::ShowMessageBox(nullptr, GetMessageText(6).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
-      DeleteDownload(paths);
-      hooks.end_process();
-      return;
+    DebugTrace(L"CreateProcess error: %d", static_cast<int>(error));
+    return error == kElevationRequired ? StartElevated(paths, dialog) : InstallResult::kLaunchFailed;
+  }
+  const win::UniqueKernelHandle process_handle(process.hProcess);
+  const win::UniqueKernelHandle thread_handle(process.hThread);
+  // The path may lead elsewhere by now; only the file that was checked may run, from the
+  // directory that was held.
+  const bool same = RunsFile(process.hProcess, setup_file, directory);
+  DebugTrace(L"bSameImage: %d", same ? 1 : 0);
+  if (!same) {
+    EndUnrun(process);
+    return InstallResult::kPackageRejected;
+  }
+  if (hooks.before_claim != nullptr) hooks.before_claim();
+  if (!ClaimEnd()) {
+    EndUnrun(process);
+    return InstallResult::kStoppedByUser;
+  }
+  if (hooks.resume_thread(process.hThread) == static_cast<DWORD>(-1)) {
+    EndUnrun(process);
+    return InstallResult::kLaunchFailed;
+  }
+  return InstallResult::kSetupStarted;
+}
+
+void RemoveDownload(const wchar_t* directory) noexcept {
+  if (directory == nullptr || directory[0] == L'\0') return;
+  WIN32_FIND_DATAW entry;
+  const WideString pattern = WideString::Format(L"%s\\*", directory);
+  HANDLE find = ::FindFirstFileW(pattern.c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+      const WideString path = WideString::Format(L"%s\\%s", directory, entry.cFileName);
+      DeleteNowOrAtRestart(path.c_str(), false);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  DeleteNowOrAtRestart(directory, true);
+}
+
+void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog) {
+  // A failure is told only if the stop has not won first: then the user's stop is the end.
+  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser && !ClaimEnd()) {
+    result = InstallResult::kStoppedByUser;
+  }
+  const InstallEnd end = EndOf(result);
+  DebugTrace(L"zerbo -4: %d", static_cast<int>(result));
+  if (directory != nullptr) directory->Release();
+  if (result == InstallResult::kSetupStarted) {
+    // The setup runs from there: its files go at the next restart, the directory after them
+    // (the installer is named twice, as the package path that became it).
+    for (const wchar_t* path : {paths.installer, paths.downloaded, paths.installer, paths.directory}) {
+      if (path != nullptr && path[0] != L'\0') ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
+  } else {
+    RemoveDownload(paths.directory);
   }
-  // Whatever is still there goes at the next restart; the directory after its files.
-  for (const wchar_t* path : {paths.installer, paths.downloaded, paths.installer, paths.directory}) {
-    ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  StatusPause.Pause();
+  if (end.message >= 0 && result != InstallResult::kElevationDeclined) {
+    if (result == InstallResult::kDownloadFailed || result == InstallResult::kPackageRejected) {
+      ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
+    }
+    PutStatus(dialog, end.message);
+    win::AppMessageBox(GetMessageText(end.message).c_str(), MB_OK | MB_ICONERROR);
+  } else if (result == InstallResult::kElevationDeclined) {
+    win::ShowMessageBox(nullptr, GetMessageText(end.message).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
   }
-  hooks.end_process();
+  Hooks().report_end(dialog, end.exit_code);
+}
+
+const wchar_t* PublishedDownloadDirectory() noexcept {
+  return g_directory_published.load() ? g_published_directory : L"";
 }
 
 unsigned __stdcall WorkerThreadProc(void*) {
-  HttpDownloader own_downloader;
-  HttpDownloader* downloader = &own_downloader;
-  const PublishedDownloader published(downloader);
-  WideString url = SelectDownloadUrl();
-
-  const win::Application* app = win::Application::Current();
-  const win::Window* main = app != nullptr ? app->MainWindow() : nullptr;
-  HWND dialog = main != nullptr ? main->hwnd() : nullptr;
-  if (dialog == nullptr) return FailAndEnd(3);
-  HWND progress = ::GetDlgItem(dialog, IDC_PROGRESS);
-  StatusLine status(::GetDlgItem(dialog, IDC_STATUS_TEXT));
-
-  // The private download directory: a unique name made as a file, then turned into a directory.
-  wchar_t file_save_path[kPathCapacity] = {};
-  wchar_t temp_dir[kPathCapacity] = {};
-  wchar_t directory_download[kPathCapacity] = {};
-  const DWORD temp_length = ::GetTempPathW(kPathCapacity, file_save_path);
-  if (temp_length == 0 || temp_length >= MAX_PATH) return FailAndEnd(3);
-  DebugTrace(L"szFileSavePath 1: %s", file_save_path);
-  if (file_save_path[wcslen(file_save_path) - 1] != L'\\') Append(file_save_path, L"\\");
-  DebugTrace(L"szFileSavePath 2: %s", file_save_path);
-  CopyInto(temp_dir, file_save_path);
-  if (::GetTempFileNameW(temp_dir, L"0", 0, file_save_path) == 0) return FailAndEnd(3);
-  if (!::DeleteFileW(file_save_path)) return FailAndEnd(3);
-  if (!CreateAdminOnlyDirectory(file_save_path)) return FailAndEnd(3);
-  DebugTrace(L"szFileSavePath 3: %s", file_save_path);
-  CopyInto(directory_download, file_save_path);
-  DebugTrace(L"szFileSavePath 4: %s", file_save_path);
-  Append(file_save_path, L"\\Setup.dat");
-  DebugTrace(L"szDirectoryDownload : %s", directory_download);
-  DebugTrace(L"szFileSavePath 5: %s", file_save_path);
-  WideString decoded_path = WideString::Format(L"%s\\%s", directory_download, L"DeSetup.dat");
-
-  // Direct, then the default proxy, then the IE settings; one attempt each.
-  BOOL ok = downloader->Download(url.c_str(), file_save_path, progress, kDirectOnly, nullptr);
-  const struct {
-    int32_t message;
-    int32_t strategy;
-  } fallbacks[] = {{4, kDefaultProxyOnly}, {5, kIeProxyOnly}};
-  for (const auto& fallback : fallbacks) {
-    if (ok) break;
-    StatusPause.Pause();
-    status.Put(fallback.message);
-    win::SleepFor(kSwitchMessageMs);
-    StatusPause.Resume();
-    ok = downloader->Download(url.c_str(), file_save_path, progress, fallback.strategy, nullptr);
-  }
-  DebugTrace(L"zerbo - 1: bRet = %d", ok);
-
-  WideString downloaded_path;
-  WideString run_path;
-  if (ok) {
-    DebugTrace(L"sDecodedPath: %s", decoded_path.c_str());
-    ok = DecodePackageFile(file_save_path, decoded_path.c_str()) == kPackageSuccess;
-    downloaded_path = WideString::Copy(file_save_path);
-    DebugTrace(L"zerbo -2 : bRet: %d", ok);
-    run_path = WideString::Format(L"%s\\%s", directory_download, L"SetupB.exe");
-    DebugTrace(L"sPathFileRun: %s", run_path.c_str());
-    DebugTrace(L"sDownloadedPath: %s", downloaded_path.c_str());
-    // A package that failed its checks is not moved: it goes to the failure report, so the
-    // user is told and nothing is left behind.
-    if (ok) {
-      if (!::MoveFileExW(decoded_path.c_str(), run_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DebugTrace(L"MoveFileEx eror: %d", static_cast<int>(::GetLastError()));
-        Hooks().end_process();
-        return 0;
-      }
-      CopyInto(file_save_path, run_path.c_str());
-      DebugTrace(L"szFileSavePath: %s", file_save_path);
-    }
-  }
-  // The setup runs only if it is the maker's, and it is held from this check to the launch.
-  win::UniqueFile setup;
-  if (ok) {
-    setup = OpenForLaunch(run_path.c_str());
-    ok = setup.valid() && IsSignedByPinnedSigner(setup.get(), run_path.c_str(), ProductSignerPins());
-    if (!ok) setup.reset();  // the failure report deletes it
-  }
-
-  // The report. From here the status thread stays paused for good.
-  if (ok) {
-    DebugTrace(L"zerbo -3");
-    StatusPause.Pause();
-    status.Put(2);
-    win::SleepFor(kReportPauseMs);
-  } else {
-    DebugTrace(L"zerbo -4");
-    DeleteIfNamed(downloaded_path);
-    DeleteIfNamed(decoded_path);
-    ::DeleteFileW(file_save_path);
-    ::RemoveDirectoryW(directory_download);
-    StatusPause.Pause();
-    ::SendMessageW(progress, PBM_SETPOS, 0, 0);
-    status.Put(1);
-  }
-
-  // The one checkpoint where a confirmed stop is seen.
-  DebugTrace(L"zerbo -5");
-  int32_t cancel = CancelState.load();
-  while (cancel == kCancelAsking) {
-    win::SleepFor(kCheckpointPollMs);
-    cancel = CancelState.load();
-  }
-  if (cancel == kCancelConfirmed) return 0;
-  CancelState.store(kCancelPassed);
-  if (!ok) return FailAndEnd(1);
-
-  LaunchInstaller({file_save_path, downloaded_path.c_str(), directory_download}, std::move(setup), dialog,
-                  UiLanguage.load());
+  HttpDownloader downloader;
+  downloader.SetStopCheck(StopRequested);
+  const PublishedDownloader published(&downloader);
+  Installation installation(&downloader);
+  installation.End(installation.Run());
   return 0;
 }

@@ -11,21 +11,61 @@
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
-// The stop question's state: 0 running, 1 asking, 2 stop confirmed, 3 the worker has passed
-// its checkpoint.
+class DownloadDirectory;
+
+// The one decision between the user's stop and the worker's end, changed only by
+// compare-and-swap: 0 running, 1 the stop question is open, 2 the stop won, 3 the worker won
+// (it launches the setup or reports its failure). 2 and 3 are final.
 enum CancelStates : int32_t { kCancelRunning = 0, kCancelAsking = 1, kCancelConfirmed = 2, kCancelPassed = 3 };
 extern std::atomic<int32_t> CancelState;
 
-// The platform calls the launch makes, and the end of the process. Tests replace them where
-// Wine cannot produce the case: a declined elevation, a program that starts only elevated.
+// The stop's side of the decision. True when the stop won now or had won before; false when
+// the worker had already claimed the end.
+[[nodiscard]] bool TryStop() noexcept;
+
+// The worker's side: waits while the question is open, then claims the end. True when the
+// worker won; false when the stop did.
+[[nodiscard]] bool ClaimEnd() noexcept;
+
+// How one installation ended. The numbers are never reused.
+enum class InstallResult : int32_t {
+  kSetupStarted = 0,
+  kStoppedByUser = 1,
+  kNoDialog = 2,             // message 3
+  kNoDownloadDirectory = 3,  // message 3
+  kDownloadFailed = 4,       // message 1
+  kPackageRejected = 5,      // message 1: damaged, not the maker's, too old, or swapped at the start
+  kMoveFailed = 6,           // the decoded setup could not be put in place
+  kLaunchFailed = 7,         // the setup could not be started
+  kElevationDeclined = 8,    // message 6
+};
+
+// What follows from a result: the message the user is told (-1 none), and the exit code.
+// Every result but a started setup also removes the download.
+struct InstallEnd {
+  int32_t message;
+  DWORD exit_code;
+};
+[[nodiscard]] InstallEnd EndOf(InstallResult result) noexcept;
+
+// The platform calls the launch makes, and how the worker hands its end over. Tests replace
+// them where Wine cannot produce the case: a declined elevation, a program that starts only
+// elevated, a resume that fails, a stop that lands just before the claim.
 // (Message boxes go through win::ShowMessageBox.)
 struct WorkerHooks {
   decltype(&::CreateProcessW) create_process;
   decltype(&::ShellExecuteExW) shell_execute_ex;
-  void (*end_process)();
+  decltype(&::ResumeThread) resume_thread;
+  // Called once the worker has nothing more to do: the dialog ends the process with
+  // `exit_code` (without a dialog the process ends here).
+  void (*report_end)(HWND dialog, DWORD exit_code);
+  void (*before_claim)();  // may be null
 };
 [[nodiscard]] const WorkerHooks& PlatformWorkerHooks();
 void SetWorkerHooksForTesting(const WorkerHooks* hooks);
+
+// The message the worker posts to the dialog when it is done; wParam is the exit code.
+constexpr UINT kWorkerEndedMessage = WM_APP + 1;
 
 // The launch command line, whole however long: `"installer" argument /Vietnamese` for
 // language 0 and `/English` for 1 (the argument verbatim, two blanks when it is empty).
@@ -33,20 +73,37 @@ void SetWorkerHooksForTesting(const WorkerHooks* hooks);
                                                  int32_t language);
 
 struct LaunchPaths {
-  const wchar_t* installer;   // SetupB.exe, also what szFileSavePath names by now
+  const wchar_t* installer;   // SetupB.exe
   const wchar_t* downloaded;  // the package
+  const wchar_t* decoded;     // DeSetup.dat
   const wchar_t* directory;   // the download directory
 };
 
-// Hides the dialog and starts the installer with its command line; when that fails, starts
-// it elevated without parameters. Then schedules the downloaded files for deletion at the
-// next restart and ends the process (a declined elevation deletes them at once instead).
-// `setup_file` holds the installer as it was checked: the process is started suspended and
-// runs only if it was started from that very file; else it is ended unrun, and the download
-// fails (message 1, the files and the directory removed). The elevated start holds the file
-// and the directory against any rename until it returns.
-void LaunchInstaller(const LaunchPaths& paths, win::UniqueFile setup_file, HWND dialog, int32_t language);
+// Hides the dialog and starts the installer suspended, with its command line and its own
+// directory as the current one. It runs only if the started image is the file that
+// `setup_file` holds, in the directory that `directory` holds, and only if the worker wins
+// the end (ClaimEnd, immediately before the resume); otherwise it is ended unrun. Where the
+// platform asks for elevation (ERROR_ELEVATION_REQUIRED), it is started through the shell,
+// elevated and without parameters, the file and directory still held; any other failure is
+// a failed launch. Cleans up nothing.
+[[nodiscard]] InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDLE directory,
+                                            HWND dialog, int32_t language);
 
-// The thread's entry; the argument is the dialog. Returns 0 only after a confirmed stop;
-// every other path ends the process with exit code 0.
+// Carries out `result` (EndOf): a started setup's files wait for the next restart (the
+// directory after its files); every other end deletes the download, files still open at
+// once at the next restart. Releases `directory` first (may be null). Then tells the user,
+// and hands the exit code to the dialog.
+void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog);
+
+// The download directory the worker works in, once it has one; empty before. For the
+// dialog's last resort, when the worker does not come back from a stop.
+[[nodiscard]] const wchar_t* PublishedDownloadDirectory() noexcept;
+
+// Deletes the download in `directory` (the files the installer makes there, then the
+// directory); what is still open or cannot go now is scheduled for deletion at the next
+// restart.
+void RemoveDownload(const wchar_t* directory) noexcept;
+
+// The thread's entry; the argument is the dialog. Always returns 0: how the installation
+// ended reaches the dialog as kWorkerEndedMessage.
 unsigned __stdcall WorkerThreadProc(void* parameter);

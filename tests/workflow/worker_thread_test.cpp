@@ -16,6 +16,7 @@
 #include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
+#include "workflow/download_directory.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -44,41 +45,46 @@ TEST(LaunchCommandLine, IsFormedWholeHoweverLong) {
 
 struct LaunchRecord {
   std::wstring command_line;
+  std::wstring current_directory;
   bool shell_called = false;
   std::wstring shell_verb, shell_file;
   bool shell_had_parameters = false;
-  bool create_ok = true;
+  DWORD create_error = 0;  // when set: the direct start fails with it
   bool shell_ok = true;
   DWORD shell_error = 0;
+  bool resume_fails = false;
+  bool stop_before_claim = false;
+  std::wstring start_instead;  // when set: this program is started instead of the installer
+  std::wstring swap_directory;  // when set: the download directory is renamed (it is held)
+  DWORD swap_error = 0;         // what that rename met
   std::vector<std::wstring> boxes;  // caption|text|style
-  int ends = 0;
-  std::wstring swap_directory;  // when set: the directory is swapped for one with another program
-  std::wstring planted;         // the program planted there
-  HANDLE process = nullptr;     // the process really started
+  std::vector<DWORD> exit_codes;    // what reached the dialog
+  HANDLE process = nullptr;         // the process really started
 };
 LaunchRecord g_record;
 
 std::wstring FixtureProgram() { return std::wstring(_wgetenv(L"ZUNO_FIXTURES_DIR")) + L"\\record_args.exe"; }
 
 // Records the call; where the platform would start the installer, starts it for real (a
-// program that records its command line beside itself), after a swap when one is asked for.
+// program that records its command line and current directory beside itself), or another
+// program when the test asks.
 BOOL WINAPI FakeCreateProcess(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                              BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW startup,
+                              BOOL, DWORD flags, LPVOID, LPCWSTR current_directory, LPSTARTUPINFOW startup,
                               LPPROCESS_INFORMATION process) {
   g_record.command_line = command_line ? command_line : L"";
+  g_record.current_directory = current_directory ? current_directory : L"";
   EXPECT_EQ(startup->cb, sizeof(STARTUPINFOW));
-  if (!g_record.create_ok) {
-    ::SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+  if (g_record.create_error != 0) {
+    ::SetLastError(g_record.create_error);
     return FALSE;
   }
   const std::wstring& directory = g_record.swap_directory;
   if (!directory.empty()) {
-    EXPECT_TRUE(::MoveFileW(directory.c_str(), (directory + L".moved").c_str())) << ::GetLastError();
-    EXPECT_TRUE(::CreateDirectoryW(directory.c_str(), nullptr));
-    EXPECT_TRUE(::CopyFileW(FixtureProgram().c_str(), g_record.planted.c_str(), FALSE));
+    g_record.swap_error = ::MoveFileW(directory.c_str(), (directory + L".moved").c_str()) ? 0 : ::GetLastError();
   }
-  const BOOL started = ::CreateProcessW(application, command_line, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                                        startup, process);
+  std::wstring line = g_record.start_instead.empty() ? g_record.command_line : L"\"" + g_record.start_instead + L"\"";
+  const BOOL started = ::CreateProcessW(application, line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                        current_directory, startup, process);
   if (started) {
     ::DuplicateHandle(::GetCurrentProcess(), process->hProcess, ::GetCurrentProcess(), &g_record.process, 0, FALSE,
                       DUPLICATE_SAME_ACCESS);
@@ -95,33 +101,49 @@ BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
   return g_record.shell_ok;
 }
 
+DWORD WINAPI FakeResumeThread(HANDLE thread) {
+  return g_record.resume_fails ? static_cast<DWORD>(-1) : ::ResumeThread(thread);
+}
+
 int FakeMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style) {
   EXPECT_EQ(owner, nullptr);
   g_record.boxes.push_back(std::wstring(caption) + L"|" + text + L"|" + std::to_wstring(style));
   return IDOK;
 }
 
-void FakeEndProcess() { ++g_record.ends; }
+void FakeReportEnd(HWND, DWORD exit_code) { g_record.exit_codes.push_back(exit_code); }
 
-const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeEndProcess};
+// The user's stop lands between the worker's last check and its claim.
+void StopBeforeClaim() {
+  if (g_record.stop_before_claim) EXPECT_TRUE(TryStop());
+}
+
+const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeResumeThread, FakeReportEnd,
+                                StopBeforeClaim};
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A download directory with a package and an installer in it, and a visible window that
+// (The tests have no application object, so the application's box has no caption here.)
+std::wstring ErrorBox(int32_t message) {
+  return L"|" + std::wstring(GetMessageText(message).c_str()) + L"|" +
+         std::to_wstring(MB_OK | MB_ICONERROR);
+}
+
+// A held download directory with a package and an installer in it, and a visible window that
 // stands in for the dialog.
 class Launch : public testing::Test {
  protected:
   void SetUp() override {
     g_record = LaunchRecord();
+    CancelState.store(kCancelRunning);
     SetWorkerHooksForTesting(&kFakeHooks);
     previous_box_ = win::SetMessageBoxForTesting(FakeMessageBox);
     test::ClearPendingDeletions();
-    directory_ = dir_.Path(L"0abcd.tmp");
-    ASSERT_TRUE(::CreateDirectoryW(directory_.c_str(), nullptr));
-    installer_ = directory_ + L"\\SetupB.exe";
-    package_ = directory_ + L"\\Setup.dat";
+    ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
+    installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+    package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
     ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
     test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
     window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
@@ -134,37 +156,57 @@ class Launch : public testing::Test {
     test::ClearPendingDeletions();
     ::DestroyWindow(window_);
     UiLanguage.store(kLanguageVietnamese);
+    CancelState.store(kCancelRunning);
     if (g_record.process != nullptr) {
       EXPECT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0) << "the started program did not end";
       ::CloseHandle(g_record.process);
     }
   }
-  // The launch, holding the installer as the worker does after its check.
-  void Run(int32_t language) {
+  LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), L"", directory_.path()}; }
+  // The launch, holding the installer as the worker does after its check, then its end.
+  InstallResult Run(int32_t language) {
     win::UniqueFile held = OpenForLaunch(installer_.c_str());
-    ASSERT_TRUE(held.valid());
-    LaunchInstaller({installer_.c_str(), package_.c_str(), directory_.c_str()}, std::move(held), window_, language);
+    EXPECT_TRUE(held.valid());
+    const InstallResult result = LaunchInstaller(Paths(), held.get(), directory_.handle(), window_, language);
+    held.reset();
+    if (g_record.process != nullptr) ::WaitForSingleObject(g_record.process, 30000);
+    EndInstallation(result, Paths(), &directory_, window_);
+    return result;
   }
   // What the started program recorded: its command line, then its working directory.
   std::wstring Record(const std::wstring& program) const {
     const std::vector<uint8_t> bytes = test::ReadFileBytes(program + L".log");
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
   }
+  bool DownloadGone() const {
+    return !test::FileExists(installer_) && !test::FileExists(package_) &&
+           ::GetFileAttributesW(directory_.path()) == INVALID_FILE_ATTRIBUTES && test::PendingDeletions().empty();
+  }
+  // The started process was ended before it ran a line of its own.
+  void ExpectEndedUnrun(const std::wstring& program) const {
+    ASSERT_NE(g_record.process, nullptr);
+    DWORD code = 0;
+    ::GetExitCodeProcess(g_record.process, &code);
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_FALSE(test::FileExists(program + L".log")) << "it ran";
+  }
 
   test::TempDir dir_;
-  std::wstring directory_, installer_, package_;
+  DownloadDirectory directory_;
+  std::wstring installer_, package_;
   HWND window_ = nullptr;
   win::MessageBoxFunction previous_box_ = nullptr;
 };
 
-TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
-  Run(kLanguageEnglish);
+TEST_F(Launch, StartsTheInstallerInItsOwnDirectoryWithItsCommandLineAndHidesTheDialog) {
+  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kSetupStarted);
   const WideString argument = GetFirstArgument();
   EXPECT_EQ(g_record.command_line, L"\"" + installer_ + L"\" " + argument.c_str() + L" /English");
+  EXPECT_EQ(g_record.current_directory, directory_.path());
   EXPECT_FALSE(::IsWindowVisible(window_));
   EXPECT_FALSE(g_record.shell_called);
   EXPECT_TRUE(g_record.boxes.empty());
-  EXPECT_EQ(g_record.ends, 1);
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{0});
   // The installer still runs from there: the files stay until the next restart, the
   // directory after the files in it.
   EXPECT_TRUE(test::FileExists(installer_));
@@ -174,45 +216,81 @@ TEST_F(Launch, StartsTheInstallerWithItsCommandLineAndHidesTheDialog) {
   EXPECT_TRUE(EndsWith(pending[0], installer_));
   EXPECT_TRUE(EndsWith(pending[1], package_));
   EXPECT_TRUE(EndsWith(pending[2], installer_));
-  EXPECT_TRUE(EndsWith(pending[3], directory_));
+  EXPECT_TRUE(EndsWith(pending[3], directory_.path()));
   // Started suspended, found to be the checked file, and let run.
   ASSERT_NE(g_record.process, nullptr);
-  ASSERT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0);
-  EXPECT_EQ(Record(installer_).find(g_record.command_line + L"\n"), 0u);
+  EXPECT_EQ(Record(installer_).find(g_record.command_line + L"\n" + directory_.path()), 0u);
+  // Once the worker has won, a stop changes nothing.
+  EXPECT_FALSE(TryStop());
 }
 
-// Between the check and the start the directory is renamed and another program put where the
-// installer was: the process started from that path is ended before it runs, and the download
-// counts as failed.
-TEST_F(Launch, AFileSwappedBeforeTheStartNeverRuns) {
-  g_record.swap_directory = directory_;
-  g_record.planted = installer_;
-  Run(kLanguageEnglish);
-  ASSERT_NE(g_record.process, nullptr);
-  ASSERT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  ::GetExitCodeProcess(g_record.process, &code);
-  EXPECT_EQ(code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(test::FileExists(installer_ + L".log")) << "the planted program ran";
-  ASSERT_EQ(g_record.boxes.size(), 1u);
-  EXPECT_NE(g_record.boxes[0].find(GetMessageText(1).c_str()), std::wstring::npos);
-  EXPECT_FALSE(test::FileExists(installer_));
-  EXPECT_TRUE(test::PendingDeletions().empty());
-  EXPECT_EQ(g_record.ends, 1);
+// The download directory cannot be renamed while it is held; and a process started from a
+// file other than the checked one (here a copy beside it, as a planted program would be) is
+// ended before it runs, the download then counting as rejected.
+TEST_F(Launch, TheDirectoryHoldsAndNoOtherImageRuns) {
+  g_record.swap_directory = directory_.path();
+  const std::wstring planted = dir_.Path(L"planted.exe");
+  ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), planted.c_str(), FALSE));
+  g_record.start_instead = planted;
+  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kPackageRejected);
+  EXPECT_EQ(g_record.swap_error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  ExpectEndedUnrun(planted);
+  EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{ErrorBox(1)});
+  EXPECT_TRUE(DownloadGone());
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1620});
 }
 
-TEST_F(Launch, ElevatedStartGetsNoParametersAndTheFilesGo) {
-  g_record.create_ok = false;
-  Run(kLanguageVietnamese);
+// The checked file started from another directory than the held one (a hard link would do
+// that) is not the installer's start either.
+TEST(RunsFile, TheImageMustLieInTheHeldDirectory) {
+  test::TempDir dir;
+  DownloadDirectory held, other;
+  ASSERT_TRUE(held.Create(dir.path().c_str()));
+  ASSERT_TRUE(other.Create(dir.path().c_str()));
+  const std::wstring program = std::wstring(held.path()) + L"\\SetupB.exe";
+  ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), program.c_str(), FALSE));
+  win::UniqueFile file = OpenForLaunch(program.c_str());
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  std::wstring line = L"\"" + program + L"\"";
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                               &startup, &process));
+  EXPECT_TRUE(RunsFile(process.hProcess, file.get(), held.handle()));
+  EXPECT_FALSE(RunsFile(process.hProcess, file.get(), other.handle()));
+  EXPECT_FALSE(RunsFile(process.hProcess, other.handle(), held.handle()));
+  ::TerminateProcess(process.hProcess, 0);
+  ::WaitForSingleObject(process.hProcess, 30000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  file.reset();
+  held.Release();
+  other.Release();
+  test::RemoveTree(held.path());
+  test::RemoveTree(other.path());
+}
+
+// The stop lands just before the worker claims the end: the suspended setup is ended unrun,
+// nothing is told, everything goes, and the exit code says the user stopped.
+TEST_F(Launch, AStopJustBeforeTheClaimWinsAndNothingRuns) {
+  g_record.stop_before_claim = true;
+  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kStoppedByUser);
+  ExpectEndedUnrun(installer_);
+  EXPECT_TRUE(g_record.boxes.empty());
+  EXPECT_TRUE(DownloadGone());
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1602});
+  EXPECT_FALSE(ClaimEnd());
+}
+
+TEST_F(Launch, ElevatedStartOnlyWhenElevationIsRequiredAndWithoutParameters) {
+  g_record.create_error = 740;  // ERROR_ELEVATION_REQUIRED
+  EXPECT_EQ(Run(kLanguageVietnamese), InstallResult::kSetupStarted);
   EXPECT_TRUE(g_record.shell_called);
   EXPECT_EQ(g_record.shell_verb, L"runas");
   EXPECT_EQ(g_record.shell_file, installer_);
   EXPECT_FALSE(g_record.shell_had_parameters);
   EXPECT_TRUE(g_record.boxes.empty());
-  EXPECT_FALSE(test::FileExists(installer_));
-  EXPECT_FALSE(test::FileExists(package_));
-  EXPECT_EQ(::GetFileAttributesW(directory_.c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(g_record.ends, 1);
+  EXPECT_EQ(test::PendingDeletions().size(), 4u);
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{0});
 }
 
 TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
@@ -220,21 +298,60 @@ TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
     SCOPED_TRACE(language);
     UiLanguage.store(language);
     g_record = LaunchRecord();
-    g_record.create_ok = false;
+    CancelState.store(kCancelRunning);
+    g_record.create_error = 740;
     g_record.shell_ok = false;
     g_record.shell_error = ERROR_CANCELLED;
-    ::CreateDirectoryW(directory_.c_str(), nullptr);
+    if (directory_.handle() == INVALID_HANDLE_VALUE) {
+      ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
+      installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+      package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
+    }
     test::WriteFileBytes(installer_, {'M', 'Z'});
     test::WriteFileBytes(package_, {'H'});
-    Run(language);
+    EXPECT_EQ(Run(language), InstallResult::kElevationDeclined);
     ASSERT_EQ(g_record.boxes.size(), 1u);
     EXPECT_EQ(g_record.boxes[0], std::wstring(L"Zuno Office Installation|") + GetMessageText(6).c_str() + L"|" +
                                      std::to_wstring(MB_OK | MB_ICONINFORMATION));
-    EXPECT_FALSE(test::FileExists(installer_));
-    EXPECT_FALSE(test::FileExists(package_));
-    EXPECT_EQ(::GetFileAttributesW(directory_.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(test::PendingDeletions().empty());
-    EXPECT_EQ(g_record.ends, 1);
+    EXPECT_TRUE(DownloadGone());
+    EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1223});
+  }
+}
+
+// Every other failure to start is told, removes the download and has its own exit code; the
+// shell is not asked unless the platform asked for elevation.
+TEST_F(Launch, EveryOtherFailedStartIsToldAndRemovesTheDownload) {
+  const struct {
+    DWORD create_error;
+    bool shell_ok;
+    bool resume_fails;
+    bool shell_called;
+  } cases[] = {{ERROR_FILE_NOT_FOUND, true, false, false},
+               {ERROR_ACCESS_DENIED, true, false, false},
+               {740, false, false, true},
+               {0, true, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.create_error);
+    g_record = LaunchRecord();
+    CancelState.store(kCancelRunning);
+    g_record.create_error = c.create_error;
+    g_record.shell_ok = c.shell_ok;
+    g_record.shell_error = ERROR_FILE_NOT_FOUND;
+    g_record.resume_fails = c.resume_fails;
+    if (directory_.handle() == INVALID_HANDLE_VALUE) {
+      ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
+      installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+      package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
+      ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
+    }
+    EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kLaunchFailed);
+    EXPECT_EQ(g_record.shell_called, c.shell_called);
+    if (c.resume_fails) ExpectEndedUnrun(installer_);
+    EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{ErrorBox(kMessageSetupNotStarted)});
+    EXPECT_TRUE(DownloadGone());
+    EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1603});
+    if (g_record.process != nullptr) ::CloseHandle(g_record.process);
+    g_record.process = nullptr;
   }
 }
 
@@ -247,25 +364,13 @@ TEST_F(Launch, AWorkerThatEndsLeavesNoDownloaderBehind) {
   const DWORD waited = ::WaitForSingleObject(thread, 30000);
   ::CloseHandle(thread);
   ASSERT_EQ(waited, WAIT_OBJECT_0) << "the worker did not end";
-  EXPECT_EQ(g_record.ends, 1);
-  ASSERT_EQ(g_record.boxes.size(), 1u);
-  EXPECT_NE(g_record.boxes[0].find(GetMessageText(3).c_str()), std::wstring::npos);
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1632});
+  EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{ErrorBox(3)});
   EXPECT_EQ(ActiveDownloader.load(), nullptr);
   bool written = false;
   StatusPause.WriteUnlessPaused([&] { written = true; });
   EXPECT_FALSE(written) << "the status line was left running";
   StatusPause.Resume();
-}
-
-TEST_F(Launch, AnyOtherFailureIsSilentAndKeepsTheFilesForTheRestart) {
-  g_record.create_ok = false;
-  g_record.shell_ok = false;
-  g_record.shell_error = ERROR_FILE_NOT_FOUND;
-  Run(kLanguageEnglish);
-  EXPECT_TRUE(g_record.boxes.empty());
-  EXPECT_TRUE(test::FileExists(installer_));
-  EXPECT_EQ(test::PendingDeletions().size(), 4u);
-  EXPECT_EQ(g_record.ends, 1);
 }
 
 }  // namespace

@@ -1,0 +1,122 @@
+#include "workflow/download_directory.h"
+
+#include <aclapi.h>
+#include <bcrypt.h>
+#include <sddl.h>
+#include <winternl.h>
+
+#include <cwchar>
+#include <utility>
+
+#include "package/trace.h"
+
+namespace {
+
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);  // STATUS_OBJECT_NAME_COLLISION
+constexpr ULONG kCreateOnly = 2;                                           // FILE_CREATE
+constexpr ULONG kDirectoryFile = 0x00000001;                               // FILE_DIRECTORY_FILE
+constexpr ULONG kSynchronousIo = 0x00000020;                               // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kOpenReparsePoint = 0x00200000;                            // FILE_OPEN_REPARSE_POINT
+
+// Wine keeps no owner on files (every one reads back as the user's): there the owner says
+// nothing, and nothing enforces it either.
+bool PlatformKeepsOwners() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+}
+
+bool RandomName(const wchar_t* root, wchar_t* path, size_t capacity) {
+  USHORT number = 0;
+  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&number), sizeof(number),
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return false;
+  }
+  const int length = _snwprintf(path, capacity, L"%s\\0%04X.tmp", root, number);
+  return length > 0 && static_cast<size_t>(length) < capacity;
+}
+
+// Creates `path` as a new directory with `security` and opens it, in one step: either this
+// call made it and holds it, or nothing is held. Sets `*collided` when the name existed.
+HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, bool* collided) {
+  wchar_t nt_path[DownloadDirectory::kPathCapacity + 8];
+  const int length = _snwprintf(nt_path, sizeof(nt_path) / sizeof(nt_path[0]), L"\\??\\%s", path);
+  if (length <= 0) return INVALID_HANDLE_VALUE;
+  UNICODE_STRING name = {static_cast<USHORT>(length * sizeof(wchar_t)), static_cast<USHORT>(length * sizeof(wchar_t)),
+                         nt_path};
+  OBJECT_ATTRIBUTES attributes = {sizeof(attributes), nullptr, &name, OBJ_CASE_INSENSITIVE, security, nullptr};
+  IO_STATUS_BLOCK io = {};
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      ::NtCreateFile(&handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                     &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, kCreateOnly,
+                     kDirectoryFile | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
+  *collided = status == kNameCollision;
+  return status >= 0 ? handle : INVALID_HANDLE_VALUE;
+}
+
+// A plain directory that no unelevated program owns.
+bool IsSound(HANDLE directory) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(directory, &info)) return false;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return false;
+  }
+  if (!PlatformKeepsOwners()) return true;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(directory, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const win::UniqueLocalMemory held(descriptor);
+  return IsTrustedOwner(owner);
+}
+
+}  // namespace
+
+bool IsTrustedOwner(PSID owner) noexcept {
+  return owner != nullptr && ::IsValidSid(owner) &&
+         (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));
+}
+
+win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
+  // Protected from inheritance: SYSTEM and Administrators, full control, passed on to all
+  // that is made inside; nobody else. Owned by Administrators, so that an unelevated program
+  // of the same user has no owner's right to rewrite it either.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
+    return win::UniqueLocalMemory();
+  }
+  return win::UniqueLocalMemory(descriptor);
+}
+
+bool DownloadDirectory::Create(const wchar_t* root) noexcept {
+  handle_.reset();
+  path_[0] = L'\0';
+  wchar_t system_temp[MAX_PATH];
+  if (root == nullptr) {
+    const UINT length = ::GetSystemWindowsDirectoryW(system_temp, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH - 6) return false;
+    wcscat(system_temp, L"\\Temp");
+    root = system_temp;
+  }
+  const win::UniqueLocalMemory security = AdminOnlyDirectorySecurity();
+  if (!security) return false;
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    if (!RandomName(root, path_, kPathCapacity)) break;
+    bool collided = false;
+    win::UniqueFile directory(CreateAndOpen(path_, security.get(), &collided));
+    if (collided) continue;
+    if (!directory.valid()) break;
+    if (!IsSound(directory.get())) {
+      DebugTrace(L"szDirectoryDownload refused: %s", path_);
+      directory.reset();
+      ::RemoveDirectoryW(path_);
+      break;
+    }
+    handle_ = std::move(directory);
+    return true;
+  }
+  path_[0] = L'\0';
+  return false;
+}

@@ -1,0 +1,49 @@
+// The private download directory, where the package is received, decoded and started from.
+//
+// It lies under the system's own Temp folder (<Windows>\Temp), where an unelevated program may
+// create entries of its own but may not rename or delete anyone else's, and it is created and
+// opened in one step with security for Administrators and SYSTEM only. The handle is held,
+// sharing no delete, from the creation until the setup runs: no program can rename the
+// directory away and put its own in its place while the installer works in it.
+#pragma once
+
+#include <windows.h>
+
+#include "win/unique_handle.h"
+
+class DownloadDirectory {
+ public:
+  static constexpr size_t kPathCapacity = 1024;
+  // How many fresh names are tried before the creation gives up: a name that exists is
+  // never reused, whoever made it.
+  static constexpr int kNameTries = 8;
+
+  DownloadDirectory() noexcept = default;
+  DownloadDirectory(const DownloadDirectory&) = delete;
+  DownloadDirectory& operator=(const DownloadDirectory&) = delete;
+
+  // Creates "0XXXX.tmp" (four random hexadecimal digits) under `root`, or under the system's
+  // Temp folder when `root` is null, and holds it. False when no fresh name could be taken,
+  // the directory could not be made, or what was opened is a reparse point or owned by
+  // anyone but Administrators or SYSTEM; nothing is then held or left.
+  [[nodiscard]] bool Create(const wchar_t* root = nullptr) noexcept;
+
+  [[nodiscard]] const wchar_t* path() const noexcept { return path_; }
+  // The held directory, or INVALID_HANDLE_VALUE once released.
+  [[nodiscard]] HANDLE handle() const noexcept { return handle_.get(); }
+  // Lets go of the directory, so that it can be removed.
+  void Release() noexcept { handle_.reset(); }
+
+ private:
+  wchar_t path_[kPathCapacity] = {};
+  win::UniqueFile handle_;
+};
+
+// True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
+[[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;
+
+// The security the download directory is created with (a self-relative descriptor, LocalFree):
+// owned by Administrators, and only Administrators and SYSTEM may change what is in it, so
+// the user's unelevated programs can neither plant nor replace a file there. Null when it
+// cannot be made.
+[[nodiscard]] win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept;
