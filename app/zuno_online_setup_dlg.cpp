@@ -208,9 +208,9 @@ INT_PTR CZunoOnlineSetupDlg::OnTimer(WPARAM timer, LPARAM) {
   // The worker is held in a network call: its download goes (at the next restart where a
   // file is still open), and the process ends here, under it, without running anything of
   // the program's own that it could be using.
+  if (!AbandonDownload()) return TRUE;  // the worker's own report is on its way
   ::KillTimer(hwnd(), kStopDeadlineTimer);
   DebugTrace(L"zerbo -6: the worker did not end");
-  RemoveDownload(PublishedDownloadDirectory());
   ::TerminateProcess(::GetCurrentProcess(), kExitStoppedByUser);
   return TRUE;
 }

@@ -270,6 +270,10 @@ bool HttpDownloader::StopAsked(const int32_t* stop_flag) const noexcept {
 }
 
 bool HttpDownloader::WaitUnlessStopped(DWORD milliseconds) noexcept {
+  if (stop_check_ == nullptr) {
+    win::SleepFor(milliseconds);
+    return false;
+  }
   constexpr DWORD kSlice = 100;
   for (DWORD waited = 0; waited < milliseconds; waited += kSlice) {
     if (StopAsked(nullptr)) return true;

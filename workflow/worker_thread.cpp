@@ -43,10 +43,14 @@ constexpr DWORD kEndedProcessWaitMs = 5000;
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED (Vista on)
 constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 
-// The directory the worker works in, for the dialog's last resort. Written once, before it
-// is published.
+// The directory the worker works in and its handle, for the dialog's last resort. Written
+// once, before they are published.
 wchar_t g_published_directory[kPathCapacity];
-std::atomic<bool> g_directory_published{false};
+HANDLE g_published_handle = INVALID_HANDLE_VALUE;
+// Who has the directory: nobody yet, the worker at work, the worker at its end, or the
+// dialog's last resort. Only the worker at work may be overtaken.
+enum DirectoryOwner : int32_t { kNoDirectory, kWorkerWorks, kWorkerEnds, kDialogAbandoned };
+std::atomic<int32_t> g_directory_owner{kNoDirectory};
 
 // One row per result: what the user is told and the exit code.
 struct EndRow {
@@ -123,6 +127,12 @@ class Installation {
   }
 
   void End(InstallResult result) {
+    // The end is the worker's, unless the dialog has given up on it at this very moment:
+    // then the process is ending under the worker, which must not touch the directory again.
+    int32_t works = kWorkerWorks;
+    if (!g_directory_owner.compare_exchange_strong(works, kWorkerEnds) && works == kDialogAbandoned) {
+      ::Sleep(INFINITE);
+    }
     setup_.reset();
     EndInstallation(result, Paths(), &directory_, dialog_);
   }
@@ -135,7 +145,8 @@ class Installation {
     const wchar_t* directory = directory_.path();
     DebugTrace(L"szDirectoryDownload : %s", directory);
     wcscpy(g_published_directory, directory);
-    g_directory_published.store(true);
+    g_published_handle = directory_.handle();
+    g_directory_owner.store(kWorkerWorks);
     const size_t capacity = kPathCapacity;
     _snwprintf(package_, capacity, L"%s\\Setup.dat", directory);
     _snwprintf(decoded_, capacity, L"%s\\DeSetup.dat", directory);
@@ -363,8 +374,12 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
   Hooks().report_end(dialog, end.exit_code);
 }
 
-const wchar_t* PublishedDownloadDirectory() noexcept {
-  return g_directory_published.load() ? g_published_directory : L"";
+bool AbandonDownload() noexcept {
+  int32_t works = kWorkerWorks;
+  if (!g_directory_owner.compare_exchange_strong(works, kDialogAbandoned)) return works != kWorkerEnds;
+  ::CloseHandle(g_published_handle);
+  RemoveDownload(g_published_directory);
+  return true;
 }
 
 unsigned __stdcall WorkerThreadProc(void*) {

@@ -95,9 +95,11 @@ struct LaunchPaths {
 // and hands the exit code to the dialog.
 void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog);
 
-// The download directory the worker works in, once it has one; empty before. For the
-// dialog's last resort, when the worker does not come back from a stop.
-[[nodiscard]] const wchar_t* PublishedDownloadDirectory() noexcept;
+// The dialog's last resort when the worker does not come back from a stop (it is held in a
+// network call, and the process ends next, under it): lets go of the worker's download
+// directory and removes the download (RemoveDownload). False, doing nothing, when the worker
+// has just come to its own end after all: its report follows.
+[[nodiscard]] bool AbandonDownload() noexcept;
 
 // Deletes the download in `directory` (the files the installer makes there, then the
 // directory); what is still open or cannot go now is scheduled for deletion at the next

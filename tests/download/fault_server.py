@@ -11,6 +11,10 @@
   /reset               announces 100000 bytes, sends 10000, waits 0.5 s, resets the connection
   /stall               announces 1000 bytes, sends 100, waits 1.5 s, closes
   /trickle3            3 bytes, one at a time, 300 ms apart
+  /trickle             announces 100000 bytes (ETag "t1", no ranges), then 10 bytes every 100 ms
+                       until the client goes
+  /authturns/KEY       401 and 407 (Basic) in turn, for ever, whatever the credentials; each
+                       request appended to requests-KEY.log beside MODE_FILE
   /via                 "proxy" when the request came through a proxy (Via header), else "direct"
   /echo/...            the request path as the body
   /range               the Range header as the body ("none" without one)
@@ -124,6 +128,27 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(bytes([65 + i]))
                 self.wfile.flush()
                 time.sleep(0.3)
+        elif path == "/trickle":
+            self.send(200, b"", [("ETag", '"t1"')], length=100000)
+            try:
+                for _ in range(10000):
+                    self.wfile.write(body_of(10))
+                    self.wfile.flush()
+                    time.sleep(0.1)
+            except OSError:
+                pass
+            self.close_connection = True
+        elif path.startswith("/authturns/"):
+            key = path[len("/authturns/"):]
+            with RESUME_LOCK:
+                index = RESUME_COUNTS.get(key, 0)
+                RESUME_COUNTS[key] = index + 1
+            with open(os.path.join(state_dir(), "requests-%s.log" % key), "a") as log:
+                log.write("auth=%s\n" % ("-" if self.headers.get("Authorization") is None else "yes"))
+            if index % 2 == 0:
+                self.wfile.write(self.send(401, b"who?", [("WWW-Authenticate", 'Basic realm="zuno"')]))
+            else:
+                self.wfile.write(self.send(407, b"proxy?", [("Proxy-Authenticate", 'Basic realm="zuno"')]))
         elif path == "/via":
             self.wfile.write(self.send(200, b"proxy" if self.headers.get("Via") else b"direct"))
         elif path == "/silent":

@@ -403,6 +403,102 @@ TEST_F(DownloadTest, EachChallengeIsAnsweredOnce) {
   EXPECT_FALSE(downloader_.Download(plain.c_str(), target_.c_str(), nullptr, kNamedProxyWithCredentials, nullptr));
 }
 
+// ---- Bounds: every exchange ends ----------------------------------------------------------------
+
+// What the engine asked of the platform, where Wine can neither report it (the autologon
+// policy of a request) nor produce it (endless resends, an impossible amount available).
+struct PlatformRecord {
+  std::vector<DWORD> autologon;  // the policy set on each request
+  int sends = 0;
+  bool endless_resends = false;
+  bool huge_available = false;
+  size_t largest_chunk = 0;
+};
+PlatformRecord g_platform;
+
+BOOL WINAPI RecordSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+  if (option == WINHTTP_OPTION_AUTOLOGON_POLICY) g_platform.autologon.push_back(*static_cast<DWORD*>(buffer));
+  return PlatformHttpCalls().set_option(handle, option, buffer, length);
+}
+BOOL WINAPI RecordSend(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID data, DWORD data_length, DWORD total,
+                       DWORD_PTR context) {
+  ++g_platform.sends;
+  if (g_platform.endless_resends) {
+    ::SetLastError(ERROR_WINHTTP_RESEND_REQUEST);
+    return FALSE;
+  }
+  return PlatformHttpCalls().send_request(request, headers, length, data, data_length, total, context);
+}
+// After a reset Wine can report any amount as available.
+BOOL WINAPI HugeAvailable(HINTERNET request, LPDWORD available) {
+  const BOOL answered = PlatformHttpCalls().query_data_available(request, available);
+  if (answered && *available != 0 && g_platform.huge_available) *available = 0x7FFFFFF0;
+  return answered;
+}
+void* RecordChunk(size_t size) {
+  if (size > g_platform.largest_chunk) g_platform.largest_chunk = size;
+  return ::HeapAlloc(::GetProcessHeap(), 0, size);
+}
+const HttpCalls kRecordingCalls = {RecordSend, HugeAvailable, RecordSetOption};
+
+class BoundsTest : public ResumeTest {
+ protected:
+  void SetUp() override {
+    ResumeTest::SetUp();
+    g_platform = PlatformRecord();
+    SetHttpCallsForTesting(&kRecordingCalls);
+    SetChunkAllocatorForTesting(RecordChunk);
+  }
+  void TearDown() override {
+    SetHttpCallsForTesting(nullptr);
+    ResumeTest::TearDown();
+  }
+};
+
+// Every request to the download host, the resumed ones included, tells the platform never to
+// offer the logged-on user's credentials; and a chunk is never larger than what the file still
+// lacks, however much the platform says is waiting after a reset.
+TEST_F(BoundsTest, NoLogonCredentialsForTheHostAndNoChunkBeyondTheFile) {
+  g_platform.huge_available = true;
+  bool ok = false;
+  const std::vector<std::string> requests = Run(L"cut=40,80", &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ResumeBody(), Received());
+  EXPECT_EQ(requests.size(), 3u);
+  EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(3, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
+  EXPECT_LE(g_platform.largest_chunk, static_cast<size_t>(kMaxChunkBytes));
+}
+
+TEST_F(BoundsTest, EndlessResendsAndChallengesInTurnEndTheRequest) {
+  g_platform.endless_resends = true;
+  EXPECT_FALSE(Fetch(std::wstring(kNginx) + L"/small.bin"));
+  EXPECT_EQ(g_platform.sends, 1 + kMaxResends);
+  g_platform.endless_resends = false;
+
+  // 401 and 407 in turn, with credentials to answer each: kMaxAuthAnswers answers, then the end.
+  const std::wstring key = L"turns" + std::to_wstring(::GetTickCount());
+  EXPECT_FALSE(downloader_.TransferFile((std::wstring(kOrigin) + L"/authturns/" + key).c_str(), target_.c_str(),
+                                        nullptr, 0, 0, nullptr, kModeDirect, L"zuno", L"secret", nullptr, nullptr));
+  EXPECT_EQ(kStageFailed, downloader_.GetStage());
+  const std::vector<std::string> requests =
+      test::ReadLines(std::wstring(_wgetenv(L"ZUNO_E2E_DIR")) + L"\\requests-" + key + L".log");
+  EXPECT_EQ(requests.size(), static_cast<size_t>(1 + kMaxAuthAnswers));
+}
+
+// A body that brings a few bytes now and then, but less than kStallBytes in a window, ends the
+// attempt; what came stays for the resume. (A short body that is slow but done is fine: see
+// the trickle of three bytes above.)
+TEST_F(BoundsTest, ATrickleEndsTheAttemptAndIsResumed) {
+  downloader_.SetStallWindow(1000);
+  EXPECT_FALSE(downloader_.DownloadDirect((std::wstring(kOrigin) + L"/trickle").c_str(), target_.c_str(), nullptr));
+  EXPECT_EQ(kStageFailed, downloader_.GetStage());
+  // Each try brought bytes, so each was resumed (the origin serves no ranges: from zero).
+  EXPECT_EQ((std::vector<DWORD>{1000, 2000, 4000}), g_waits);
+  const size_t received = Received().size();
+  EXPECT_GT(received, 0u);
+  EXPECT_LT(received, static_cast<size_t>(kStallBytes));
+}
+
 // ---- Strategies and modes ------------------------------------------------------------------
 
 TEST_F(DownloadTest, Strategy0TriesDirectThenTheIeSettingsNeverTheDefaultProxy) {

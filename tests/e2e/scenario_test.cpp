@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -153,10 +154,16 @@ std::string Report(const Outcome& run) {
   return text;
 }
 
-// The download directories ("0xxxx.tmp") in the temporary directory.
+// The system's Temp folder, where the installer makes its download directories.
+std::wstring SystemTemp() {
+  wchar_t windows[MAX_PATH];
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\Temp\\";
+}
+
+// The download directories ("0xxxx.tmp") in the system's Temp folder.
 std::set<std::wstring> DownloadDirectories() {
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring temp = SystemTemp();
   std::set<std::wstring> found;
   WIN32_FIND_DATAW entry;
   HANDLE find = ::FindFirstFileW((std::wstring(temp) + L"0*.tmp").c_str(), &entry);
@@ -300,9 +307,21 @@ class Scenario : public testing::Test {
     EXPECT_EQ(pending[3].size(), pending[3].find(fresh[0]) + fresh[0].size());
   }
 
-  // The download failed: message 1 on the line and in an error box, nothing left behind.
-  void ExpectDownloadFailure(const Outcome& run, int32_t language = kLanguageVietnamese) const {
-    EXPECT_EQ(run.exit_code, 0) << Report(run);
+  // A confirmed stop, wherever it lands, ends the installer with 1602 within moments: nothing
+  // runs, nothing is left (nothing waits for a restart either).
+  void ExpectStopped(const Outcome& run) const {
+    EXPECT_EQ(run.exit_code, 1602) << Report(run);
+    EXPECT_FALSE(run.timed_out) << Report(run);
+    EXPECT_TRUE(NewDownloadDirectories().empty()) << Report(run);
+    EXPECT_TRUE(test::PendingDeletions().empty()) << Report(run);
+    ExpectSetupNeverStarted();
+  }
+
+  // The download failed (or brought a package that is refused: 1620): message 1 on the line
+  // and in an error box, nothing left behind.
+  void ExpectDownloadFailure(const Outcome& run, int exit_code = 1612) const {
+    const int32_t language = kLanguageVietnamese;
+    EXPECT_EQ(run.exit_code, exit_code) << Report(run);
     ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
     EXPECT_EQ(run.boxes[0], L"error|ZunoOnlineSetup|" + Text(1, language));
     EXPECT_EQ(run.LastStatus(), Text(1, language)) << Report(run);
@@ -425,15 +444,16 @@ TEST_F(Scenario, ShortBodyIsAFailedDownload) {
 TEST_F(Scenario, TamperedPackageIsReportedAndRemoved) {
   PublishPackage(true);
   const Outcome run = Drive(L"");
-  ExpectDownloadFailure(run);
   // The download itself went through; the package failed its check.
+  ExpectDownloadFailure(run, 1620);
   EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 0"), run.lines.end())
       << Report(run);
 }
 
 // A whole, well-formed package whose setup is not the maker's: unsigned, changed after
 // signing, signed by another key of the same CA, or by another CA's key. Each is refused like
-// a failed download: message 1, nothing started, nothing left behind.
+// a failed download: message 1, nothing started, nothing left behind. So is the maker's own
+// setup of a build older than the oldest this installer starts.
 TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
   const std::wstring signed_dir = Env(L"ZUNO_SIGNED_DIR");
   std::vector<uint8_t> changed = test::ReadFileBytes(Env(L"ZUNO_DEMO_EXE"));
@@ -447,12 +467,13 @@ TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
       {"changed after signing", changed},
       {"another key of the same CA", test::ReadFileBytes(signed_dir + L"\\demo_setup-signer2.exe")},
       {"another CA", test::ReadFileBytes(signed_dir + L"\\demo_setup-other.exe")},
+      {"an older build", test::ReadFileBytes(signed_dir + L"\\demo_setup_old-signer.exe")},
   };
   for (const auto& setup : refused) {
     SCOPED_TRACE(setup.what);
     PublishPackageOf(setup.setup);
     const Outcome run = Drive(L"");
-    ExpectDownloadFailure(run);
+    ExpectDownloadFailure(run, 1620);
     EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 1"), run.lines.end())
         << Report(run);
   }
@@ -481,7 +502,7 @@ TEST_F(Scenario, SecondCopyWhileOneRunsEndsWithoutAWindow) {
   }
   EXPECT_TRUE(shown) << "the first copy showed no dialog within 30 s";
   const Outcome second = Drive(L"");
-  EXPECT_EQ(second.exit_code, 0) << Report(second);
+  EXPECT_EQ(second.exit_code, 1618) << Report(second);
   EXPECT_NE(std::find(second.lines.begin(), second.lines.end(), L"WINDOWS 0"), second.lines.end())
       << Report(second);
   EXPECT_TRUE(second.statuses.empty());
@@ -520,7 +541,7 @@ TEST_F(Scenario, TemporaryDirectoryOf260CharactersIsRefused) {
   const Outcome run = Drive(L"");
   ::SetEnvironmentVariableW(L"TMP", saved_tmp);
   ::SetEnvironmentVariableW(L"TEMP", saved_temp);
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  EXPECT_EQ(run.exit_code, 1632) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_NE(run.boxes[0].find(Text(3, kLanguageVietnamese)), std::wstring::npos) << Report(run);
   EXPECT_TRUE(NewDownloadDirectories().empty());
@@ -566,7 +587,7 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
 
 TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {
   const Outcome run = Drive(L"--answer cancel");
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  EXPECT_EQ(run.exit_code, 1638) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), L"");
   // The installer has ended: an uninstaller it started would be running or have left its record.
@@ -586,7 +607,7 @@ TEST_F(Scenario, OlderGenerationIsTurnedAway) {
   old.RegisterDir(old.dir());
   old.PutProgram(L"Zuno2009.exe");
   const Outcome run = Drive(L"");
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  EXPECT_EQ(run.exit_code, 1638) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|" + Text(25, kLanguageVietnamese));
   EXPECT_TRUE(NewDownloadDirectories().empty());
@@ -603,45 +624,79 @@ TEST_F(Scenario, StopAnsweredNoLetsTheInstallationGoOn) {
   ExpectLaunched(run, L"", kLanguageEnglish, 1);
 }
 
-TEST_F(Scenario, StopAnsweredYesEndsTheInstaller) {
-  Touch(L"slow");
+TEST_F(Scenario, StopAnsweredYesWhileConnectingOrDownloadingEndsAndLeavesNothing) {
   SetLanguage(kLanguageEnglish);
-  const Outcome run = Drive(L"--stop-when \"Downloading installer\" --stop-answer yes");
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  // Before the download: the server takes the request and never answers.
+  Touch(L"direct-silent");
+  Outcome run = Drive(L"--stop-when \"Initializing request\" --stop-answer yes");
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"information|Zuno Office Installation|" + Text(7, kLanguageEnglish));
-  ExpectSetupNeverStarted();
-  EXPECT_TRUE(test::PendingDeletions().empty());
+  ExpectStopped(run);
+  // During it.
+  ::DeleteFileW(E2e(L"direct-silent").c_str());
+  Touch(L"slow");
+  run = Drive(L"--stop-when \"Downloading installer\" --stop-answer yes");
+  ExpectStopped(run);
 }
 
-TEST_F(Scenario, StopConfirmedAfterTheDownloadLaunchesNothingAndKeepsTheFiles) {
+TEST_F(Scenario, StopConfirmedAfterTheDownloadLaunchesNothingAndLeavesNothing) {
   SetLanguage(kLanguageEnglish);
   // The stop must land within the 1500 ms that message 2 stays.
   const Outcome run = Drive(L"--stop-when \"Download completed\" --stop-answer yes", L"", Waits::kReal);
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
-  ExpectSetupNeverStarted();
-  const std::vector<std::wstring> fresh = NewDownloadDirectories();
-  ASSERT_EQ(fresh.size(), 1u);
-  EXPECT_EQ(FilesIn(fresh[0]), (std::vector<std::wstring>{L"Setup.dat", L"SetupB.exe"}));
-  EXPECT_TRUE(test::PendingDeletions().empty());
+  ExpectStopped(run);
 }
 
 TEST_F(Scenario, CloseCommandAsksWithTheQuestionIconAndYesEnds) {
   Touch(L"slow");
   const Outcome run = Drive(L"--close-when \"t\x1EA3i b\" --stop-answer yes");
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"question|Zuno Office Installation|" + Text(7, kLanguageVietnamese));
-  ExpectSetupNeverStarted();
+  ExpectStopped(run);
 }
 
 TEST_F(Scenario, EscapeEndsTheDialogWithoutAQuestion) {
   Touch(L"slow");
   const Outcome run = Drive(L"--escape-when \"t\x1EA3i b\"");
-  EXPECT_EQ(run.exit_code, 0) << Report(run);
   EXPECT_TRUE(run.boxes.empty()) << Report(run);
-  ExpectSetupNeverStarted();
+  ExpectStopped(run);
+}
+
+// A program of the user's watches the system's Temp folder and, the moment the download
+// directory appears, tries to rename it away (to put its own in its place). The installer
+// holds the directory from its creation: every rename is refused, and the setup starts from
+// the installer's own directory.
+TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
+  struct Watcher {
+    std::set<std::wstring> before;
+    std::atomic<bool> done{false};
+    std::atomic<int> tries{0};
+    std::atomic<int> renamed{0};
+    static DWORD WINAPI Go(void* self) {
+      auto* watcher = static_cast<Watcher*>(self);
+      while (!watcher->done.load()) {
+        for (const std::wstring& directory : DownloadDirectories()) {
+          if (watcher->before.count(directory)) continue;
+          ++watcher->tries;
+          if (::MoveFileW(directory.c_str(), (directory + L"x").c_str())) {
+            ++watcher->renamed;
+            ::CreateDirectoryW(directory.c_str(), nullptr);
+          }
+        }
+      }
+      return 0;
+    }
+  } watcher;
+  watcher.before = before_;
+  HANDLE thread = ::CreateThread(nullptr, 0, Watcher::Go, &watcher, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  const Outcome run = Drive(L"");
+  watcher.done.store(true);
+  ::WaitForSingleObject(thread, 30000);
+  ::CloseHandle(thread);
+  EXPECT_GT(watcher.tries.load(), 0);
+  EXPECT_EQ(watcher.renamed.load(), 0);
+  ExpectLaunched(run, L"", kLanguageVietnamese);
 }
 
 }  // namespace
