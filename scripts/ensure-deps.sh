@@ -161,6 +161,7 @@ apt_install() {
   local entry unit pkg new_units=()
   work=$(mktemp -d)
   trap finish EXIT
+  trap 'exit 130' INT TERM HUP
   for entry in "${services[@]}"; do
     installed "${entry#*:}" || new_units+=("$entry")
   done
@@ -190,8 +191,11 @@ Pin-Priority: 990"
   for entry in "${new_units[@]}"; do
     unit=${entry%%:*} pkg=${entry#*:}
     installed "$pkg" || continue
-    if command -v systemctl >/dev/null; then systemctl disable --quiet "$unit"; else update-rc.d "$unit" disable; fi
-    did+=("disabled the new service $unit")
+    if { command -v systemctl >/dev/null && systemctl disable --quiet "$unit"; } || update-rc.d "$unit" disable 2>/dev/null; then
+      did+=("disabled the new service $unit")
+    else
+      echo "ensure-deps: could not disable the new service $unit: it may start at the next boot" >&2
+    fi
   done
 }
 

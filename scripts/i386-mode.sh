@@ -9,9 +9,10 @@ set -euo pipefail
 # The probe needs a folder that lets programs run (/tmp is often mounted noexec): a copy of a
 # native program tells such a folder from a machine that does not run 32-bit programs.
 build=$(cd "$(dirname "$0")/.." && pwd)/build
+places=("$build" ${TMPDIR:+"$TMPDIR"} /tmp /var/tmp /dev/shm)
 dir=
 trap 'rm -rf "$dir"' EXIT
-for place in "$build" "${TMPDIR:-/tmp}" /tmp /var/tmp /dev/shm; do
+for place in "${places[@]}"; do
   [ -d "$place" ] || continue
   dir=$(mktemp -d "$place/zuno-i386-probe.XXXXXX" 2>/dev/null) || continue
   cp "$(type -P true)" "$dir/native"
@@ -20,7 +21,7 @@ for place in "$build" "${TMPDIR:-/tmp}" /tmp /var/tmp /dev/shm; do
   dir=
 done
 if [ -z "$dir" ]; then
-  echo "i386-mode: no folder lets programs run (tried $build, ${TMPDIR:-/tmp}, /tmp, /var/tmp, /dev/shm)" >&2
+  echo "i386-mode: no folder lets programs run (tried ${places[*]})" >&2
   echo unknown
   exit 2
 fi
