@@ -77,29 +77,46 @@ debian_sources() {  # "URI<TAB>keyring" of each enabled Debian archive source of
   while read -r f; do
     case $f in
       *.sources) awk -v suite="$1" -v uri_re="$debian_uri" '
-        function has(list, word,   n, a, i) { n = split(list, a, /[ \t]+/); for (i = 1; i <= n; i++) if (a[i] == word) return 1; return 0 }
-        function flush(   n, u, i, debian) {
-          if (has(f["types"], "deb") && tolower(f["enabled"]) != "no" && has(f["suites"], suite) && has(f["components"], "main")) {
+        function has(list, word,   n, a, i) {
+          n = split(list, a, /[ \t]+/)
+          for (i = 1; i <= n; i++) if (a[i] == word) return 1
+          return 0
+        }
+        function flush(   n, u, i, debian, keyring) {
+          if (has(f["types"], "deb") && tolower(f["enabled"]) != "no" && has(f["suites"], suite) &&
+              has(f["components"], "main")) {
             debian = f["signed-by"] ~ /debian-archive-keyring/
+            keyring = f["signed-by"] ~ /^\// ? f["signed-by"] : ""  # not a key written in place
             n = split(f["uris"], u, /[ \t]+/)
-            for (i = 1; i <= n; i++) if (u[i] != "" && (debian || u[i] ~ uri_re)) print u[i] "\t" (f["signed-by"] ~ /^\// ? f["signed-by"] : "")
+            for (i = 1; i <= n; i++) if (u[i] != "" && (debian || u[i] ~ uri_re)) print u[i] "\t" keyring
           }
-          delete f; key = ""
+          delete f
+          key = ""
         }
         /^#/ { next }
         /^[ \t]*$/ { flush(); next }
-        /^[ \t]/ { if (key != "") f[key] = f[key] " " $0; next }
-        { key = tolower(substr($0, 1, index($0, ":") - 1)); v = substr($0, index($0, ":") + 1); gsub(/^[ \t]+|[ \t]+$/, "", v); f[key] = v }
+        /^[ \t]/ { if (key != "") f[key] = f[key] " " $0; next }  # a field continued
+        {
+          key = tolower(substr($0, 1, index($0, ":") - 1))
+          f[key] = substr($0, index($0, ":") + 1)
+          gsub(/^[ \t]+|[ \t]+$/, "", f[key])
+        }
         END { flush() }' "$f" ;;
       *) sed -e 's/#.*//' "$f" | awk -v suite="$1" -v uri_re="$debian_uri" '
         # deb [option=value ...] URI SUITE COMPONENTS...
         $1 != "deb" { next }
-        { line = $0; opts = ""; keyring = ""; sub(/^[ \t]+/, "", line)
-          if (match(line, /\[[^]]*\]/)) { opts = substr(line, RSTART + 1, RLENGTH - 2); line = substr(line, 1, RSTART - 1) substr(line, RSTART + RLENGTH) }
+        {
+          line = $0; opts = ""; keyring = ""; main = 0
+          sub(/^[ \t]+/, "", line)
+          if (match(line, /\[[^]]*\]/)) {
+            opts = substr(line, RSTART + 1, RLENGTH - 2)
+            line = substr(line, 1, RSTART - 1) substr(line, RSTART + RLENGTH)
+          }
           if (match(opts, /signed-by=[^ \t]+/)) keyring = substr(opts, RSTART + 10, RLENGTH - 10)
-          n = split(line, w, /[ \t]+/); main = 0
+          n = split(line, w, /[ \t]+/)
           for (i = 4; i <= n; i++) if (w[i] == "main") main = 1
-          if (w[3] == suite && main && (keyring ~ /debian-archive-keyring/ || w[2] ~ uri_re)) print w[2] "\t" keyring }' ;;
+          if (w[3] == suite && main && (keyring ~ /debian-archive-keyring/ || w[2] ~ uri_re)) print w[2] "\t" keyring
+        }' ;;
     esac
   done < <(apt_source_files)
 }
@@ -191,7 +208,8 @@ Pin-Priority: 990"
   for entry in "${new_units[@]}"; do
     unit=${entry%%:*} pkg=${entry#*:}
     installed "$pkg" || continue
-    if { command -v systemctl >/dev/null && systemctl disable --quiet "$unit"; } || update-rc.d "$unit" disable 2>/dev/null; then
+    if { command -v systemctl >/dev/null && systemctl disable --quiet "$unit"; } ||
+      update-rc.d "$unit" disable 2>/dev/null; then
       did+=("disabled the new service $unit")
     else
       echo "ensure-deps: could not disable the new service $unit: it may start at the next boot" >&2
@@ -205,7 +223,8 @@ check_release() {  # $1: what must change
   { read -r id; read -r version; read -r codename; read -r name; } < <(
     . /etc/os-release && printf '%s\n' "${ID:-}" "${VERSION_ID:-}" "${VERSION_CODENAME:-}" "${PRETTY_NAME:-}")
   [ "$id" = debian ] && [ "$version" = 12 ] && return 0
-  fail "$1; this script installs packages on Debian 12 only, and this is $name: nothing was changed; install them by hand"
+  fail "$1; this script installs packages on Debian 12 only, and this is $name:" \
+    "nothing was changed; install them by hand"
 }
 
 # --- What must change -------------------------------------------------------------------------
@@ -218,16 +237,15 @@ old=()
 for entry in $(i386_entries); do
   [ "$(qemu_major "$(sed -n 's/^interpreter //p' "$entry")")" -ge 8 ] || old+=("$entry")
 done
-emulate=0
-if [ ${#old[@]} -gt 0 ]; then
-  emulate=1
-else
-  status=0
+probe() {  # true when 32-bit programs run as they should; $mode says how
+  local status=0
   mode=$("$here/i386-mode.sh") || status=$?
   [ "$status" -ne 2 ] || fail "cannot tell whether this machine runs 32-bit programs (see above); nothing was changed"
   # ZUNO_I386=emulate takes the emulator where the kernel would do (to try that path here).
-  if [ "$status" -ne 0 ] || { [ "${ZUNO_I386:-}" = emulate ] && [ "$mode" = native ]; }; then emulate=1; fi
-fi
+  [ "$status" -eq 0 ] && { [ "${ZUNO_I386:-}" != emulate ] || [ "$mode" != native ]; }
+}
+emulate=0
+if [ ${#old[@]} -gt 0 ] || ! probe; then emulate=1; fi
 wanted=("${missing[@]}")
 [ "$emulate" = 0 ] || [ "$(qemu_major "$qemu")" -ge 8 ] || wanted+=(qemu-user)
 [ "$emulate" = 1 ] || [ ${#missing[@]} -gt 0 ] || exit 0
@@ -260,7 +278,7 @@ if [ "$emulate" = 1 ]; then
     did+=("removed the registration of $(basename "$entry") (older than qemu 8)")
   done
   [ "$(qemu_major "$qemu")" -ge 8 ] || fail "$qemu is qemu $(qemu_version "$qemu"), not 8 or newer"
-  if ! mode=$("$here/i386-mode.sh") || { [ "${ZUNO_I386:-}" = emulate ] && [ "$mode" = native ]; }; then
+  if ! probe; then
     if [ ! -f "$binfmt/status" ]; then
       mount -t binfmt_misc binfmt_misc "$binfmt"
       did+=("mounted binfmt_misc")
