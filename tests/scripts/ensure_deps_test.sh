@@ -59,22 +59,24 @@ check "Debian 13 with a package missing" '[ $rc = 1 ] && grep -q "Debian 12 only
 setup "$debian12" 'nginx-light tinyproxy'
 policy=$(cat /usr/sbin/policy-rc.d 2>&1 || true)
 check "new packages beside a running nginx" '[ $rc = 0 ] && grep -qx "policy-rc.d answered 101" $t/state/log &&
-  grep -qx "systemctl disable --quiet tinyproxy" $t/state/log && ! grep -E "^(systemctl|service).*nginx" $t/state/log &&
-  [ "$(cat /usr/sbin/policy-rc.d 2>&1 || true)" = "$policy" ]'
+  grep -qx "systemctl disable --quiet tinyproxy" $t/state/log &&
+  ! grep -E "^(systemctl|service).*nginx" $t/state/log && [ "$(cat /usr/sbin/policy-rc.d 2>&1 || true)" = "$policy" ]'
 
 # apt failing: /etc/apt and the architectures as they were; the failing source is named.
 for fail in update install; do
   setup "$debian12" wine32:i386 sources.list "deb http://ftp.de.debian.org/debian/ bookworm main\n"
   check "a failing $fail" '[ $rc = 1 ] && diff -r $t/before $t/apt && [ ! -s $t/state/arch ] &&
-    grep -q "apt-get $fail.*failed" $t/out && { [ $fail = install ] || grep -q "failing: http://ftp.de.debian.org" $t/out; }' ZUNO_I386=emulate FAIL=$fail
+    grep -q "apt-get $fail.*failed" $t/out &&
+    { [ $fail = install ] || grep -q "failing: http://ftp.de.debian.org" $t/out; }' ZUNO_I386=emulate FAIL=$fail
 done
 
 # The mirror: an enabled source of Debian's archive, known by keyring or address; else nothing.
 while IFS='|' read -r file content want; do
   setup "$debian12" '' sources.list.d/a.sources "$decoys" "$file" "$content"
-  check "mirror ${want:-none}" 'if [ -z "$want" ]; then [ $rc = 1 ] && grep -q "no enabled apt source of the Debian" $t/out &&
-    unchanged; else [ $rc = 0 ] && grep -qx "URIs: $want" $t/apt/sources.list.d/zuno-backports.sources &&
-    [ "$(pins)" = "Package: qemu-user" ]; fi' ZUNO_I386=emulate
+  check "mirror ${want:-none}" 'if [ -z "$want" ]; then
+      [ $rc = 1 ] && grep -q "no enabled apt source of the Debian" $t/out && unchanged
+    else [ $rc = 0 ] && grep -qx "URIs: $want" $t/apt/sources.list.d/zuno-backports.sources &&
+      [ "$(pins)" = "Package: qemu-user" ]; fi' ZUNO_I386=emulate
 done <<ROWS
 sources.list.d/z.list|# deb http://deb.debian.org/debian bookworm main\ndeb https://thirdparty.example/debian bookworm main\n|
 sources.list.d/z.list|deb [arch=amd64 signed-by=$keyring] http://mirror.example.org/debian bookworm main contrib\n|http://mirror.example.org/debian
