@@ -15,8 +15,7 @@ trap 'rm -rf "$dir"' EXIT
 for place in "${places[@]}"; do
   [ -d "$place" ] || continue
   dir=$(mktemp -d "$place/zuno-i386-probe.XXXXXX" 2>/dev/null) || continue
-  cp "$(type -P true)" "$dir/native"
-  "$dir/native" 2>/dev/null && break
+  cp "$(type -P true)" "$dir/native" 2>/dev/null && "$dir/native" 2>/dev/null && break
   rm -rf "$dir"
   dir=
 done
