@@ -1,12 +1,30 @@
 #!/usr/bin/env bash
 # Tells how this machine runs 32-bit x86 Linux programs (Wine's 32-bit side is one):
 #   i386-mode.sh     prints "native", or "emulated (qemu-i386 X.Y.Z)", and exits 0;
-#                    prints "none" and exits 1 when they do not run at all.
+#                    prints "none" and exits 1 when they do not run at all;
+#                    prints "unknown" and exits 2 when no folder at hand lets programs run.
 # The answer comes from running a tiny 32-bit program, not from what uname says.
 set -euo pipefail
 
-probe=$(mktemp /tmp/zuno-i386-probe.XXXXXX)
-trap 'rm -f "$probe"' EXIT
+# The probe needs a folder that lets programs run (/tmp is often mounted noexec): a copy of a
+# native program tells such a folder from a machine that does not run 32-bit programs.
+build=$(cd "$(dirname "$0")/.." && pwd)/build
+places=("$build" ${TMPDIR:+"$TMPDIR"} /tmp /var/tmp /dev/shm)
+dir=
+trap 'rm -rf "$dir"' EXIT
+for place in "${places[@]}"; do
+  [ -d "$place" ] || continue
+  dir=$(mktemp -d "$place/zuno-i386-probe.XXXXXX" 2>/dev/null) || continue
+  cp "$(type -P true)" "$dir/native" 2>/dev/null && "$dir/native" 2>/dev/null && break
+  rm -rf "$dir"
+  dir=
+done
+if [ -z "$dir" ]; then
+  echo "i386-mode: no folder lets programs run (tried ${places[*]})" >&2
+  echo unknown
+  exit 2
+fi
+probe=$dir/probe
 
 # A 96-byte static i386 ELF executable: one PT_LOAD segment at 0x08048000 whose code is
 # exit(42) through int 0x80. 42 tells a program that really ran from a loader's own failure.
