@@ -674,15 +674,20 @@ TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
     std::atomic<int> renamed{0};
     static DWORD WINAPI Go(void* self) {
       auto* watcher = static_cast<Watcher*>(self);
+      std::wstring target;  // the installer's directory, once it has appeared
       while (!watcher->done.load()) {
         for (const std::wstring& directory : DownloadDirectories()) {
-          if (watcher->before.count(directory)) continue;
-          ++watcher->tries;
-          if (::MoveFileW(directory.c_str(), (directory + L"x").c_str())) {
-            ++watcher->renamed;
-            ::CreateDirectoryW(directory.c_str(), nullptr);
-          }
+          if (target.empty() && !watcher->before.count(directory)) target = directory;
         }
+        if (target.empty()) continue;
+        ++watcher->tries;
+        const std::wstring away = SystemTemp() + L"away-" + std::to_wstring(watcher->tries.load());
+        if (::MoveFileW(target.c_str(), away.c_str())) {
+          ++watcher->renamed;
+          ::CreateDirectoryW(target.c_str(), nullptr);  // its own, in the installer's place
+          return 0;
+        }
+        ::Sleep(1);
       }
       return 0;
     }
