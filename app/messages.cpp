@@ -95,6 +95,16 @@ constexpr CatalogueEntry kCatalogue[] = {
     {25,
      L"Máy tính của bạn đã được cài sẵn Zuno. Bạn cần gỡ bỏ phiên bản Zuno đang có trên máy tính trước khi cài đặt phiên bản Zuno Office Guard!",
      L"Zuno has already been installed on your computer.\nTo install the Zuno Office Guard version, you should uninstall the current version."},
+    // The progress line under the bar: sizes, speed, time left, the wait before a new try.
+    {26, L"%s / %s", L"%s of %s"},
+    {27, L"%s/giây", L"%s/s"},
+    {28, L"còn khoảng %s", L"about %s left"},
+    {29, L"%d giây", L"%d s"},
+    {30, L"%d phút", L"%d min"},
+    {31, L"%d giờ %d phút", L"%d h %d min"},
+    {32, L"Thử lại sau %d giây...", L"Trying again in %d s..."},
+    {33, L",", L"."},  // the decimal separator
+    {34, L"%d byte", L"%d bytes"},
 };
 
 static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);

@@ -8,14 +8,14 @@
 
 constexpr int32_t kLanguageVietnamese = 0;
 constexpr int32_t kLanguageEnglish = 1;
-constexpr int32_t kMessageCount = 26;
+constexpr int32_t kMessageCount = 35;
 
 // The process-wide interface language: 0 Vietnamese (the default), 1 English. Written once
 // by the dialog's initialisation, before any other thread exists.
 extern std::atomic<int32_t> UiLanguage;
 
-// The text of message `index` in the current language, as an owned copy. Messages 22 and 24
-// are returned unformatted (one %s each). An unknown number gives the empty string.
+// The text of message `index` in the current language, as an owned copy. Messages 22, 24 and
+// 26 to 34 are returned unformatted (%s and %d as they show). An unknown number gives the empty string.
 [[nodiscard]] WideString GetMessageText(int32_t index);
 
 // Reads HKLM "SOFTWARE\Zuno" "fGiaodien" (a 4-byte REG_DWORD; the key is created when

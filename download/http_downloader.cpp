@@ -267,7 +267,9 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
     if (stage == kStageOutOfMemory || stage == kStageStopped) break;
     if (!(try_bytes_ != 0 && CanResume(url, file_path)) && !restart_asked_) break;
     // The stage stays Failed meanwhile: the status line says that the download is resumed.
+    PublishNextTry(kResumeWaitsMs[retry]);
     win::SleepFor(kResumeWaitsMs[retry]);
+    PublishNextTry(0);
     ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
   }
   return ok;
@@ -416,6 +418,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
     progress->totalSize = total;
     progress->bytesReceived = first;
     UpdateProgressBar(progress_bar, first, total);
+    PublishProgress(first, total);
   } else if (status == HTTP_STATUS_PARTIAL_CONTENT && !send_range) {
     // A part of something that was never asked for.
     SetStage(kStageFailed);
@@ -430,6 +433,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       return false;
     }
     progress->totalSize = length;
+    PublishProgress(0, length);
     ::DeleteFileW(file_path);
     file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -506,6 +510,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
       return false;
     }
     progress->bytesReceived += n;
+    PublishProgress(progress->bytesReceived, progress->totalSize);
     try_bytes_ += n;
     if (resumable) resume_.on_disk = progress->bytesReceived;
     if (percent_out != nullptr && progress->totalSize != 0) {

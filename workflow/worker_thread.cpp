@@ -265,6 +265,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
     StatusPause.Pause();
     ::SendMessageW(progress, PBM_SETPOS, 0, 0);
     status.Put(1);
+    ShowFailureOnTaskbar(dialog);
   }
 
   // The one checkpoint where a confirmed stop is seen.
