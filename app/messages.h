@@ -15,7 +15,8 @@ constexpr int32_t kMessageCount = 35;
 extern std::atomic<int32_t> UiLanguage;
 
 // The text of message `index` in the current language, as an owned copy. Messages 22, 24 and
-// 26 to 34 are returned unformatted (%s and %d as they show). An unknown number gives the empty string.
+// 26 to 34 are returned unformatted (with their %s and %d). An unknown number gives the empty
+// string.
 [[nodiscard]] WideString GetMessageText(int32_t index);
 
 // Reads HKLM "SOFTWARE\Zuno" "fGiaodien" (a 4-byte REG_DWORD; the key is created when

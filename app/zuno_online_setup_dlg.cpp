@@ -240,7 +240,8 @@ INT_PTR CZunoOnlineSetupDlg::OnDpiChanged(WPARAM, LPARAM) {
 INT_PTR CZunoOnlineSetupDlg::OnScaleChanged(WPARAM, LPARAM) {
   DrawBannerForScale();
   m_status.RetakeBackground();
-  ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+  // The dialog first, then its controls: the status line takes its background from the new look.
+  ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   return TRUE;
 }
 
