@@ -10,6 +10,19 @@ constexpr uint32_t kMegabyte = 1024 * kKilobyte;
 constexpr uint32_t kGigabyte = 1024 * kMegabyte;
 constexpr wchar_t kJoin[] = L" \x00B7 ";
 
+// The line's texts in the catalogue.
+enum : int32_t {
+  kTextSizeOfSize = 26,
+  kTextSpeed = 27,
+  kTextTimeLeft = 28,
+  kTextSeconds = 29,
+  kTextMinutes = 30,
+  kTextHoursMinutes = 31,
+  kTextTryingAgain = 32,
+  kTextDecimalSeparator = 33,
+  kTextBytes = 34,
+};
+
 // The speed is taken over this much of the latest samples, once they span a second; the time
 // left is shown once the transfer has gone on for three.
 constexpr DWORD kSpeedWindowMs = 5000;
@@ -21,33 +34,34 @@ uint32_t CeilDiv(uint64_t value, uint64_t by) { return static_cast<uint32_t>((va
 }  // namespace
 
 WideString FormatSize(uint32_t bytes) {
-  if (bytes < kKilobyte) return WideString::Format(GetMessageText(34).c_str(), static_cast<int32_t>(bytes));
+  if (bytes < kKilobyte) return WideString::Format(GetMessageText(kTextBytes).c_str(), static_cast<int32_t>(bytes));
   const uint32_t unit = bytes >= kGigabyte ? kGigabyte : bytes >= kMegabyte ? kMegabyte : kKilobyte;
   const wchar_t* name = unit == kGigabyte ? L"GB" : unit == kMegabyte ? L"MB" : L"KB";
   const uint64_t tenths = static_cast<uint64_t>(bytes) * 10 / unit;
-  return WideString::Format(L"%d%s%d %s", static_cast<int32_t>(tenths / 10), GetMessageText(33).c_str(),
+  const WideString separator = GetMessageText(kTextDecimalSeparator);
+  return WideString::Format(L"%d%s%d %s", static_cast<int32_t>(tenths / 10), separator.c_str(),
                             static_cast<int32_t>(tenths % 10), name);
 }
 
 WideString FormatSpeed(uint32_t bytes_per_second) {
-  return WideString::Format(GetMessageText(27).c_str(), FormatSize(bytes_per_second).c_str());
+  return WideString::Format(GetMessageText(kTextSpeed).c_str(), FormatSize(bytes_per_second).c_str());
 }
 
 WideString FormatTimeLeft(uint32_t seconds) {
   WideString amount;
   if (seconds < 60) {
-    amount = WideString::Format(GetMessageText(29).c_str(), static_cast<int32_t>(seconds));
+    amount = WideString::Format(GetMessageText(kTextSeconds).c_str(), static_cast<int32_t>(seconds));
   } else if (seconds < 3600) {
-    amount = WideString::Format(GetMessageText(30).c_str(), static_cast<int32_t>(seconds / 60));
+    amount = WideString::Format(GetMessageText(kTextMinutes).c_str(), static_cast<int32_t>(seconds / 60));
   } else {
-    amount = WideString::Format(GetMessageText(31).c_str(), static_cast<int32_t>(seconds / 3600),
+    amount = WideString::Format(GetMessageText(kTextHoursMinutes).c_str(), static_cast<int32_t>(seconds / 3600),
                                 static_cast<int32_t>(seconds % 3600 / 60));
   }
-  return WideString::Format(GetMessageText(28).c_str(), amount.c_str());
+  return WideString::Format(GetMessageText(kTextTimeLeft).c_str(), amount.c_str());
 }
 
 WideString FormatRetryIn(uint32_t seconds) {
-  return WideString::Format(GetMessageText(32).c_str(), static_cast<int32_t>(seconds));
+  return WideString::Format(GetMessageText(kTextTryingAgain).c_str(), static_cast<int32_t>(seconds));
 }
 
 uint32_t RoundTimeLeft(uint32_t seconds) {
@@ -112,7 +126,7 @@ WideString ProgressLine::Update(const TransferReading& reading, DWORD now_ms) {
   total_ = reading.total;
   Add(now_ms, received);
 
-  WideString line = WideString::Format(GetMessageText(26).c_str(), FormatSize(received).c_str(),
+  WideString line = WideString::Format(GetMessageText(kTextSizeOfSize).c_str(), FormatSize(received).c_str(),
                                        FormatSize(reading.total).c_str());
   const DWORD span = Newest().at - Oldest().at;
   if (span < kSpeedAfterMs) return line;
