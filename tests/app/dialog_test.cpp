@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/banner.h"
 #include "app/messages.h"
 #include "resources/resource.h"
 #include "win/application.h"
@@ -137,24 +136,6 @@ TEST_F(DialogExit, AfterANewScaleTheStatusLineKeepsNoTraceOfEarlierText) {
   SetThreadStarterForTesting(ChangeTheScale);
   RunDialog();
   EXPECT_EQ(g_trace_pixels, 0);
-}
-
-// Each scale's banner is its own art, put in pixel for pixel, not another size stretched.
-TEST(Banner, EachScaleGetsTheArtMadeForIt) {
-  const struct {
-    int id;
-    int width;
-    int height;
-  } cases[] = {{IDB_BANNER, 493, 58}, {IDB_BANNER_144, 740, 87}, {IDB_BANNER_192, 986, 116}};
-  HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  for (const auto& c : cases) {
-    win::UniqueGdiObject drawn = DrawBanner(instance, c.width, c.height);
-    win::UniqueGdiObject art(::LoadImageW(instance, MAKEINTRESOURCEW(c.id), IMAGE_BITMAP, 0, 0, 0));
-    ASSERT_TRUE(drawn && art) << c.id;
-    EXPECT_EQ(test::BitmapPixels(static_cast<HBITMAP>(drawn.get()), c.width, c.height),
-              test::BitmapPixels(static_cast<HBITMAP>(art.get()), c.width, c.height))
-        << c.id;
-  }
 }
 
 }  // namespace

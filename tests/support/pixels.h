@@ -1,4 +1,4 @@
-// What a window or a bitmap shows, as 0x00RRGGBB pixels, top row first.
+// What a window shows, as 0x00RRGGBB pixels, top row first.
 #pragma once
 
 #include <windows.h>
@@ -38,17 +38,6 @@ inline std::vector<DWORD> ClientPixels(HWND hwnd, int width, int height) {
     HDC dc = ::GetDC(hwnd);
     ::BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
     ::ReleaseDC(hwnd, dc);
-  });
-}
-
-// A bitmap's pixels.
-inline std::vector<DWORD> BitmapPixels(HBITMAP bitmap, int width, int height) {
-  return PixelsOf(width, height, [&](HDC memory) {
-    HDC source = ::CreateCompatibleDC(memory);
-    HGDIOBJ old = ::SelectObject(source, bitmap);
-    ::BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-    ::SelectObject(source, old);
-    ::DeleteDC(source);
   });
 }
 
