@@ -335,8 +335,10 @@ int wmain(int argc, wchar_t** argv) {
         status_seen = true;
         Print(L"STATUS " + Escape(now));
       }
-      std::wstring line_now;
-      if (ReadTextOf(::GetDlgItem(found.dialog, 1008), &line_now) && line_now != progress_line) {
+      // Read as the window keeps it, without a message to the dialog's thread: the loop stays
+      // quick enough to see the short status texts.
+      const std::wstring line_now = TextOf(::GetDlgItem(found.dialog, 1008));
+      if (line_now != progress_line) {
         progress_line = line_now;
         Print(L"LINE " + line_now);
       }
