@@ -100,6 +100,16 @@ constexpr CatalogueEntry kCatalogue[] = {
      L"The setup program is starting and can no longer be stopped."},
     {kMessageSetupNotStarted, L"Không thể khởi động chương trình cài đặt. Bạn vui lòng thử lại sau!",
      L"The setup program could not be started. Please try again later!"},
+    // The progress line under the bar: sizes, speed, time left, the wait before a new try.
+    {28, L"%s / %s", L"%s of %s"},
+    {29, L"%s/giây", L"%s/s"},
+    {30, L"còn khoảng %s", L"about %s left"},
+    {31, L"%d giây", L"%d s"},
+    {32, L"%d phút", L"%d min"},
+    {33, L"%d giờ %d phút", L"%d h %d min"},
+    {34, L"Thử lại sau %d giây...", L"Trying again in %d s..."},
+    {35, L",", L"."},  // the decimal separator
+    {36, L"%d byte", L"%d bytes"},
 };
 
 static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);

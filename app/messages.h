@@ -8,7 +8,7 @@
 
 constexpr int32_t kLanguageVietnamese = 0;
 constexpr int32_t kLanguageEnglish = 1;
-constexpr int32_t kMessageCount = 28;
+constexpr int32_t kMessageCount = 37;
 // A stop asked for after the setup has been let run.
 constexpr int32_t kMessageSetupStarting = 26;
 // The decoded setup could not be put in place, or started.
@@ -18,8 +18,9 @@ constexpr int32_t kMessageSetupNotStarted = 27;
 // by the dialog's initialisation, before any other thread exists.
 extern std::atomic<int32_t> UiLanguage;
 
-// The text of message `index` in the current language, as an owned copy. Messages 22 and 24
-// are returned unformatted (one %s each). An unknown number gives the empty string.
+// The text of message `index` in the current language, as an owned copy. Messages 22, 24 and
+// 26 to 34 are returned unformatted (with their %s and %d). An unknown number gives the empty
+// string.
 [[nodiscard]] WideString GetMessageText(int32_t index);
 
 // Reads HKLM "SOFTWARE\Zuno" "fGiaodien" (a 4-byte REG_DWORD; the key is created when

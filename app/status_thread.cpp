@@ -1,6 +1,10 @@
 #include "app/status_thread.h"
 
+#include <cwchar>
+#include <utility>
+
 #include "app/messages.h"
+#include "app/progress_line.h"
 #include "download/active_downloader.h"
 #include "resources/resource.h"
 #include "win/clock.h"
@@ -73,11 +77,59 @@ WideString StatusLineText(int32_t mode, int32_t stage, int32_t dots) {
                             GetMessageText(StageMessage(stage)).c_str(), trail);
 }
 
+void ShowFailureOnTaskbar(HWND dialog) noexcept {
+  ::SendMessageW(dialog, kTaskbarProgressMessage, kTaskbarFailed, kTaskbarWhole);
+}
+
+namespace {
+
+// The progress line and the taskbar button, written only when they change.
+class ProgressDisplay {
+ public:
+  explicit ProgressDisplay(HWND dialog) : dialog_(dialog), line_(::GetDlgItem(dialog, IDC_PROGRESS_TEXT)) {}
+
+  void Show(const HttpDownloader& downloader) {
+    const TransferReading reading = {downloader.GetStage(), downloader.GetBytesReceived(), downloader.GetTotalSize(),
+                                     downloader.GetNextTryTick()};
+    WideString text = progress_.Update(reading, ::GetTickCount());
+    if (line_ != nullptr && wcscmp(text.c_str(), shown_.c_str()) != 0) {
+      ::SetWindowTextW(line_, text.c_str());
+      shown_ = std::move(text);
+    }
+    WPARAM state = kTaskbarNone;
+    LPARAM done = 0;
+    if (reading.next_try_tick != 0) {
+      state = kTaskbarWaiting;
+    } else if (reading.total != 0 && reading.received <= reading.total) {
+      state = kTaskbarNormal;
+      done = static_cast<LPARAM>(static_cast<uint64_t>(reading.received) * kTaskbarWhole / reading.total);
+    }
+    if (state != taskbar_state_ || done != taskbar_done_) {
+      ::SendMessageW(dialog_, kTaskbarProgressMessage, state, done);
+      taskbar_state_ = state;
+      taskbar_done_ = done;
+    }
+  }
+
+ private:
+  HWND dialog_;
+  HWND line_;
+  ProgressLine progress_;
+  WideString shown_;
+  WPARAM taskbar_state_ = kTaskbarNone;
+  LPARAM taskbar_done_ = 0;
+};
+
+}  // namespace
+
 unsigned __stdcall StatusThreadProc(void*) {
+  HWND dialog = nullptr;
   HWND status = nullptr;
   if (const win::Application* app = win::Application::Current()) {
-    if (const win::Window* main = app->MainWindow()) status = main->GetDlgItem(IDC_STATUS_TEXT);
+    if (const win::Window* main = app->MainWindow()) dialog = main->hwnd();
   }
+  if (dialog != nullptr) status = ::GetDlgItem(dialog, IDC_STATUS_TEXT);
+  ProgressDisplay progress(dialog);
   int32_t dots = 1;
 
   HttpDownloader* downloader = nullptr;
@@ -98,6 +150,7 @@ unsigned __stdcall StatusThreadProc(void*) {
         WideString line = StatusLineText(mode, stage, dots);
         ::SetWindowTextW(status, line.c_str());
         dots = dots >= 3 ? 1 : dots + 1;
+        progress.Show(*downloader);
       });
     }
     win::SleepFor(kTickMs);

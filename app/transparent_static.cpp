@@ -11,6 +11,10 @@ bool CTransparentStatic2::HandleMessage(UINT message, WPARAM wparam, LPARAM lpar
     case WM_ERASEBKGND:
       *result = OnEraseBkgnd(reinterpret_cast<HDC>(wparam));
       return true;
+    case WM_SIZE:
+      // A copy of the old size would leave the new part unerased.
+      m_background.reset();
+      return false;
     default:
       return false;
   }
@@ -22,6 +26,11 @@ LRESULT CTransparentStatic2::OnSetText(WPARAM wparam, LPARAM lparam) noexcept {
   ::InvalidateRect(hwnd(), nullptr, TRUE);
   ::UpdateWindow(hwnd());
   return result;
+}
+
+void CTransparentStatic2::RetakeBackground() noexcept {
+  m_background.reset();
+  ::InvalidateRect(hwnd(), nullptr, TRUE);
 }
 
 HBRUSH CTransparentStatic2::CtlColor(HDC dc) noexcept {

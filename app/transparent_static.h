@@ -14,6 +14,9 @@ class CTransparentStatic2 : public win::SubclassedWindow {
 
   // Whether the parent's background has been captured yet.
   [[nodiscard]] bool HasBackground() const noexcept { return m_background.valid(); }
+  // Drops the saved background, so that the next erase takes it again from the parent (after
+  // the parent's look changed: a new scale). A change of the control's size does so itself.
+  void RetakeBackground() noexcept;
 
  protected:
   bool HandleMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) noexcept override;

@@ -3,7 +3,9 @@
 #include <process.h>
 
 #include <initializer_list>
+#include <utility>
 
+#include "app/banner.h"
 #include "app/exit_codes.h"
 #include "app/messages.h"
 #include "app/status_thread.h"
@@ -55,6 +57,10 @@ bool WaitHandlingSentMessages(const HANDLE* handles, DWORD count, DWORD timeout)
   }
   return true;
 }
+// Posted to itself after a DPI change, once the dialog manager has laid the dialog out anew.
+constexpr UINT kScaleChangedMessage = WM_APP + 2;
+// The banner's frame in the template, in dialog units.
+constexpr RECT kBannerFrame = {0, 0, 329, 36};
 
 }  // namespace
 
@@ -74,11 +80,19 @@ const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[8]
     {WM_TIMER, 0, 0, &CZunoOnlineSetupDlg::OnTimer},
 };
 
+const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kDisplayMessageMap[3] = {
+    {WM_DPICHANGED, 0, 0, &CZunoOnlineSetupDlg::OnDpiChanged},
+    {kScaleChangedMessage, 0, 0, &CZunoOnlineSetupDlg::OnScaleChanged},
+    {kTaskbarProgressMessage, 0, 0, &CZunoOnlineSetupDlg::OnTaskbarProgress},
+};
+
 CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
     : DialogImpl(IDD_ZUNOONLINESETUP_DIALOG, parent),
       m_hIcon(::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME))),
       m_hSmallIcon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME),
-                                                   IMAGE_ICON, 16, 16, LR_LOADTRANSPARENT | LR_SHARED))) {}
+                                                   IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                   ::GetSystemMetrics(SM_CYSMICON),
+                                                   LR_LOADTRANSPARENT | LR_SHARED))) {}
 
 void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
 
@@ -133,6 +147,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+  PrepareDisplay();
 
   const ThreadStarter start = g_start_thread.load();
   m_hStatusThread = reinterpret_cast<HANDLE>(start(nullptr, 0, StatusThreadProc, this, 0, nullptr));
@@ -265,4 +280,55 @@ INT_PTR CZunoOnlineSetupDlg::OnCtlColorStatic(WPARAM dc, LPARAM) {
   // everything else on the white dialog is drawn on white.
   ::SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
   return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
+}
+
+bool CZunoOnlineSetupDlg::ProcessMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) noexcept {
+  if (message != 0 && message == m_taskbar.CreatedMessage()) {
+    m_taskbar.Connect();
+    *result = 0;
+    return true;
+  }
+  return win::DispatchThroughTable(this, kDisplayMessageMap, message, wparam, lparam, result) ||
+         DialogImpl::ProcessMessage(message, wparam, lparam, result);
+}
+
+void CZunoOnlineSetupDlg::PrepareDisplay() noexcept {
+  m_taskbar.Prepare(hwnd());
+  DrawBannerForScale();
+}
+
+void CZunoOnlineSetupDlg::DrawBannerForScale() noexcept {
+  HWND banner = FindBannerControl(hwnd());
+  RECT frame = kBannerFrame;
+  if (banner == nullptr || !::MapDialogRect(hwnd(), &frame)) return;
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  win::UniqueGdiObject picture = DrawBanner(::GetModuleHandleW(nullptr), width, height);
+  if (!picture) return;  // the template's picture stays
+  ::SendMessageW(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.get()));
+  // The control takes its picture's size; the frame is where the template put it.
+  ::SetWindowPos(banner, nullptr, frame.left, frame.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The control shows the new picture now: the last one drawn here may go. (The template's
+  // own picture is the control's.)
+  m_banner = std::move(picture);
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnDpiChanged(WPARAM, LPARAM) {
+  // The dialog manager lays the dialog out for the new scale (fonts, sizes, positions) in its
+  // default handling, which runs after this returns; the dialog's own drawing follows then.
+  ::PostMessageW(hwnd(), kScaleChangedMessage, 0, 0);
+  return FALSE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnScaleChanged(WPARAM, LPARAM) {
+  DrawBannerForScale();
+  m_status.RetakeBackground();
+  // The dialog first, then its controls: the status line takes its background from the new look.
+  ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnTaskbarProgress(WPARAM state, LPARAM done) {
+  m_taskbar.Show(state, done);
+  return TRUE;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "app/taskbar_button.h"
 #include "app/transparent_static.h"
 #include "resources/resource.h"
 #include "win/dialog.h"
@@ -22,6 +23,8 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept;
 
   static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[8];
+  // What the dialog draws itself follows the screen's scale; the taskbar button, the download.
+  static const win::MessageEntry<CZunoOnlineSetupDlg> kDisplayMessageMap[3];
 
  protected:
   void DoDataExchange() noexcept override;
@@ -30,6 +33,7 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   // decision as the cancel button.
   void OnOK() noexcept override { Stop(); }
   void OnCancel() noexcept override { Stop(); }
+  bool ProcessMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) noexcept override;
 
  private:
   INT_PTR OnPaint(WPARAM, LPARAM);
@@ -40,6 +44,13 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   INT_PTR OnCtlColorStatic(WPARAM dc, LPARAM control);
   INT_PTR OnWorkerEnded(WPARAM exit_code, LPARAM);
   INT_PTR OnTimer(WPARAM timer, LPARAM);
+
+  // Before the window shows: the banner for the dialog's scale, the taskbar button's message.
+  void PrepareDisplay() noexcept;
+  void DrawBannerForScale() noexcept;
+  INT_PTR OnDpiChanged(WPARAM dpi, LPARAM suggested);
+  INT_PTR OnScaleChanged(WPARAM, LPARAM);
+  INT_PTR OnTaskbarProgress(WPARAM state, LPARAM done);
 
   // Asks message 7 unless the end is decided already; true when the answer was Yes.
   bool AskToStop(UINT icon);
@@ -54,6 +65,8 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   HICON m_hIcon;
   HICON m_hSmallIcon;
   CTransparentStatic2 m_status;
+  win::UniqueGdiObject m_banner;  // the picture the banner control shows, once drawn
+  TaskbarButton m_taskbar;
   HANDLE m_hWorkerThread = nullptr;
   HANDLE m_hStatusThread = nullptr;
   bool stopping_ = false;

@@ -72,8 +72,11 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 # The product's code, linked by the exe and by the tests.
 add_library(zuno_core STATIC
+  app/banner.cpp
   app/messages.cpp
+  app/progress_line.cpp
   app/status_thread.cpp
+  app/taskbar_button.cpp
   app/transparent_static.cpp
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
@@ -99,7 +102,7 @@ add_library(zuno_core STATIC
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt ntdll advapi32 user32 gdi32
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt ntdll advapi32 user32 gdi32 ole32 uuid
                                         kernel32)
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
@@ -107,7 +110,7 @@ target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
 target_link_options(ZunoOnlineSetup PRIVATE -municode -Wl,--gc-sections)
 target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The package tool, as a Windows program too.

@@ -258,7 +258,10 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
     if (stage == kStageOutOfMemory || stage == kStageStopped) break;
     if (!(try_bytes_ != 0 && CanResume(url, file_path)) && !restart_asked_) break;
     // The stage stays Failed meanwhile: the status line says that the download is resumed.
-    if (WaitUnlessStopped(kResumeWaitsMs[retry])) break;
+    PublishNextTry(kResumeWaitsMs[retry]);
+    const bool stopped = WaitUnlessStopped(kResumeWaitsMs[retry]);
+    PublishNextTry(0);
+    if (stopped) break;
     ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
   }
   return ok;
@@ -409,6 +412,7 @@ bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path
     progress->totalSize = total;
     progress->bytesReceived = first;
     UpdateProgressBar(progress_bar, first, total);
+    PublishProgress(first, total);
   } else if (status == HTTP_STATUS_PARTIAL_CONTENT && attempt->header.empty()) {
     // A part of something that was never asked for.
     return Fail(kStageFailed);
@@ -419,6 +423,7 @@ bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path
     const uint32_t length = ParseContentLength(length_text.c_str());
     if (length == 0) return Fail(kStageFailed);
     progress->totalSize = length;
+    PublishProgress(0, length);
     ::DeleteFileW(file_path);
     attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -484,6 +489,7 @@ bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32
       return Fail(kStageFailed);
     }
     progress->bytesReceived += n;
+    PublishProgress(progress->bytesReceived, progress->totalSize);
     try_bytes_ += n;
     if (attempt->resumable) resume_.on_disk = progress->bytesReceived;
     if (percent_out != nullptr && progress->totalSize != 0) {

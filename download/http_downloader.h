@@ -100,6 +100,12 @@ class HttpDownloader {
   // Read from any thread: some recent whole value.
   [[nodiscard]] int32_t GetStage() const noexcept { return stage_.load(std::memory_order_relaxed); }
   [[nodiscard]] int32_t GetMode() const noexcept { return mode_.load(std::memory_order_relaxed); }
+  // What the progress line shows, each read on its own: the bytes of the file on disk, its
+  // whole size (0 until an answer told it), and the tick count (GetTickCount) at which the
+  // next try of a broken transfer starts (0 while none is waited for).
+  [[nodiscard]] uint32_t GetBytesReceived() const noexcept { return received_.load(std::memory_order_relaxed); }
+  [[nodiscard]] uint32_t GetTotalSize() const noexcept { return total_.load(std::memory_order_relaxed); }
+  [[nodiscard]] uint32_t GetNextTryTick() const noexcept { return next_try_tick_.load(std::memory_order_relaxed); }
 
   // True when the file was received whole. Strategy 0: direct, then the IE proxy settings;
   // 1 to 3: mode 1 to 3; 4: one attempt through the named proxy with its credentials and
@@ -177,11 +183,23 @@ class HttpDownloader {
   bool Fail(int32_t stage) noexcept;
   [[nodiscard]] bool CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept;
   void SetStage(int32_t stage) noexcept;
+  void PublishProgress(uint32_t received, uint32_t total) noexcept {
+    total_.store(total, std::memory_order_relaxed);
+    received_.store(received, std::memory_order_relaxed);
+  }
+  // Marks the wait before the next try, `wait_ms` from now; 0 ends it. Never 0 while waiting.
+  void PublishNextTry(DWORD wait_ms) noexcept {
+    const DWORD at = wait_ms == 0 ? 0 : ::GetTickCount() + wait_ms;
+    next_try_tick_.store(wait_ms != 0 && at == 0 ? 1 : at, std::memory_order_relaxed);
+  }
   static void ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept;
 
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* ie_proxy_config_ = nullptr;
   std::atomic<int32_t> stage_{kStageInitial};
   std::atomic<int32_t> mode_{0};
+  std::atomic<uint32_t> received_{0};
+  std::atomic<uint32_t> total_{0};
+  std::atomic<uint32_t> next_try_tick_{0};
   int32_t resolve_timeout_ = kResolveTimeoutMs;
   int32_t connect_timeout_ = kConnectTimeoutMs;
   int32_t send_timeout_ = kSendTimeoutMs;

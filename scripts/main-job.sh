@@ -3,28 +3,34 @@
 # setup program, against a local download server with a package built by our own tool.
 # On a fresh Debian machine (as root) it first installs what it lacks and builds what it needs.
 #
-#   scripts/main-job.sh [--english] [--ask-stop] [--out DIR]
+#   scripts/main-job.sh [--english] [--ask-stop] [--dpi N] [--out DIR]
 #
 # --ask-stop presses the cancel button half-way through the download and answers the stop
 # question with No (after a screenshot of it), so the installation goes on.
 #
-# It prints the trace lines and the status line as they change, and leaves a screenshot of
-# each stage in DIR (default out/main-job).
+# --dpi N runs it with the screen at N DPI (Wine's LogPixels: 96, 144 for 150 %, 192 for 200 %);
+# the prefix goes back to 96 afterwards.
+#
+# It prints the trace lines, the status line and the progress line as they change, and leaves
+# a screenshot of each stage in DIR (default out/main-job), with the dialog alone, cut from the
+# screen, once the progress line tells speed and time left ("downloading-dialog.png").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 language=0
 ask_stop=0
+dpi=96
 out="$root/out/main-job"
 while [ $# -gt 0 ]; do
   case "$1" in
     --english) language=1 ;;
     --vietnamese) language=0 ;;
     --ask-stop) ask_stop=1 ;;
+    --dpi) dpi=$2; shift ;;
     --out) out=$2; shift ;;
     --inside) shift; break ;;
-    *) echo "usage: $0 [--english|--vietnamese] [--ask-stop] [--out DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--english|--vietnamese] [--ask-stop] [--dpi N] [--out DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -48,13 +54,15 @@ if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   tests/harness/wine-env.sh build/windows/wine down
   export ZUNO_MAIN_JOB_INSIDE=1
   [ -n "${DISPLAY:-}" ] && export ZUNO_DISPLAY="$DISPLAY"
-  exec tests/harness/netns.sh "$0" --out "$out" $([ "$language" = 1 ] && echo --english) \
+  exec tests/harness/netns.sh "$0" --out "$out" --dpi "$dpi" $([ "$language" = 1 ] && echo --english) \
     $([ "$ask_stop" = 1 ] && echo --ask-stop)
 fi
 
 # Inside the private network: download.zuno.example is 127.0.0.1 here.
 state="$root/build/windows/wine"
+desktop_key='HKCU\Control Panel\Desktop'
 cleanup() {
+  wine reg delete "$desktop_key" /v LogPixels /f >/dev/null 2>&1 || true
   tests/harness/static-server.sh stop "$out/server"
   tests/harness/wine-env.sh "$state" down
 }
@@ -65,10 +73,12 @@ tests/harness/static-server.sh start "$out/server" 127.0.0.1:80 "$out/www" "${ZU
 
 eval "$(tests/harness/wine-env.sh "$state" env)"
 wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d "$language" /f /reg:32 >/dev/null 2>&1
+# The screen's scale: a program reads it when it starts.
+wine reg add "$desktop_key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 export ZUNO_DEMO_SECONDS=6
 
 echo "main-job: download server http://download.zuno.example/ (nginx in a private network)"
-echo "main-job: running ZunoOnlineSetup.exe under Wine on display $DISPLAY, language $language"
+echo "main-job: running ZunoOnlineSetup.exe under Wine on display $DISPLAY, language $language, $dpi DPI"
 shot=0
 # A screenshot a moment after the change, so that the window has been painted.
 screenshot() {
@@ -77,6 +87,12 @@ screenshot() {
   file=$(printf '%s/%02d-%s.png' "$out" "$shot" "$1")
   (sleep "${2:-0.3}"; import -display "$DISPLAY" -window root "$file" 2>/dev/null || true) &
 }
+# The dialog alone, cut out of the screen (the desktop around it is one colour).
+dialog_shot() {
+  (sleep 0.3; import -display "$DISPLAY" -window root png:- 2>/dev/null |
+    convert - -trim +repage "$out/downloading-dialog.png" 2>/dev/null || true) &
+}
+dialog_shot_taken=0
 driver_options=(--timeout 120)
 [ "$ask_stop" = 1 ] && driver_options+=(--stop-at-progress 40 --stop-answer no --answer-delay 1500)
 status=0
@@ -87,6 +103,8 @@ wine build/windows/tests/driver.exe "${driver_options[@]}" -- build/windows/Zuno
     echo "  $line"
     case "$line" in
       STATUS\ ?*) screenshot status ;;
+      LINE\ *·*·*)
+        if [ "$dialog_shot_taken" = 0 ]; then dialog_shot_taken=1; dialog_shot; fi ;;
       BOX\ *) screenshot box 0.5 ;;
       EXIT*) screenshot setup 1.5; sleep 2 ;;
     esac

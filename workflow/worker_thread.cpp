@@ -362,6 +362,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
     RemoveDownload(paths.directory);
   }
   StatusPause.Pause();
+  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser) ShowFailureOnTaskbar(dialog);
   if (end.message >= 0 && result != InstallResult::kElevationDeclined) {
     if (result == InstallResult::kDownloadFailed || result == InstallResult::kPackageRejected) {
       ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);

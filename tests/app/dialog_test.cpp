@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "resources/resource.h"
 #include "win/application.h"
+#include "tests/support/pixels.h"
 #include "workflow/startup_checks.h"
 
 namespace {
@@ -92,6 +93,49 @@ TEST_F(DialogExit, TheDragIconIsTheProgramIcon) {
   const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
   ASSERT_NE(icon, nullptr);
   EXPECT_EQ(g_drag_icon, reinterpret_cast<LRESULT>(icon));
+}
+
+// ---- A new scale ---------------------------------------------------------------------------
+
+// Wine never changes a window's DPI: the test lays the status line out as a new scale would
+// (wider) and sends WM_DPICHANGED itself. Text set before the change must leave
+// no trace once the line shows a shorter one: its background is taken again, from the dialog
+// redrawn, not from the screen as it was.
+int g_trace_pixels = -1;
+uintptr_t ChangeTheScale(void*, unsigned, unsigned(__stdcall*)(void*), void* object, unsigned, unsigned*) {
+  HWND dialog = static_cast<CZunoOnlineSetupDlg*>(object)->hwnd();
+  if (g_trace_pixels >= 0) return 0;  // the second thread's start
+  ::ShowWindow(dialog, SW_SHOW);
+  ::UpdateWindow(dialog);
+  HWND status = ::GetDlgItem(dialog, IDC_STATUS_TEXT);
+  ::SetWindowTextW(status, L"A long line of status text that reaches far to the right, as far as it goes");
+  RECT client = {};
+  ::GetClientRect(dialog, &client);
+  RECT line = {};
+  ::GetWindowRect(status, &line);
+  ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&line), 2);
+  const int width = client.right;
+  const int height = line.bottom - line.top;
+  ::SetWindowPos(status, nullptr, 0, line.top, width, height, SWP_NOZORDER);
+  RECT suggested = {};
+  ::GetWindowRect(dialog, &suggested);
+  ::SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  MSG message;
+  while (::PeekMessageW(&message, dialog, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+  ::SetWindowTextW(status, L"Short");
+  const std::vector<DWORD> pixels = test::ClientPixels(status, width, height);
+  g_trace_pixels = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = width / 4; x < width; ++x) g_trace_pixels += pixels[static_cast<size_t>(y) * width + x] != 0xFFFFFF;
+  }
+  return 0;
+}
+
+TEST_F(DialogExit, AfterANewScaleTheStatusLineKeepsNoTraceOfEarlierText) {
+  g_trace_pixels = -1;
+  SetThreadStarterForTesting(ChangeTheScale);
+  RunDialog();
+  EXPECT_EQ(g_trace_pixels, 0);
 }
 
 }  // namespace

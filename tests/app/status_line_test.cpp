@@ -11,6 +11,7 @@
 #include "app/transparent_static.h"
 #include "download/http_downloader.h"
 #include "tests/support/language_scope.h"
+#include "tests/support/pixels.h"
 #include "tests/support/wait.h"
 #include "win/subclassed_window.h"
 
@@ -151,30 +152,6 @@ LRESULT CALLBACK StripedParentProc(HWND hwnd, UINT message, WPARAM wparam, LPARA
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
-// The control's client pixels, as 0x00RRGGBB.
-std::vector<DWORD> ClientPixels(HWND hwnd, int width, int height) {
-  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
-  BITMAPINFO format = {};
-  format.bmiHeader.biSize = sizeof(format.bmiHeader);
-  format.bmiHeader.biWidth = width;
-  format.bmiHeader.biHeight = -height;
-  format.bmiHeader.biPlanes = 1;
-  format.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC dc = ::GetDC(hwnd);
-  HDC memory = ::CreateCompatibleDC(dc);
-  HBITMAP image = ::CreateDIBSection(dc, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = ::SelectObject(memory, image);
-  ::BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
-  ::GdiFlush();
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<const DWORD*>(bits)[i] & 0xFFFFFF;
-  ::SelectObject(memory, old);
-  ::DeleteObject(image);
-  ::DeleteDC(memory);
-  ::ReleaseDC(hwnd, dc);
-  return pixels;
-}
-
 // Pixels of columns [from, to) that are not the parent's stripe at that place.
 int ForeignPixels(const std::vector<DWORD>& pixels, int width, int height, int left, int from, int to) {
   int foreign = 0;
@@ -207,14 +184,14 @@ TEST(TransparentStatic, ShowsTheParentUnderTheTextAndNoTraceOfALongerOne) {
   ::UpdateWindow(parent);
 
   ::SetWindowTextW(control, L"A long line of status text that reaches far to the right......");
-  std::vector<DWORD> pixels = ClientPixels(control, kWidth, kHeight);
+  std::vector<DWORD> pixels = test::ClientPixels(control, kWidth, kHeight);
   // The text is drawn, and the right part of the line holds some of it.
   EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, 0, kWidth / 2), 0);
   EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, kWidth / 2, kWidth), 0);
   EXPECT_TRUE(status.HasBackground());
 
   ::SetWindowTextW(control, L"Short");
-  pixels = ClientPixels(control, kWidth, kHeight);
+  pixels = test::ClientPixels(control, kWidth, kHeight);
   EXPECT_GT(ForeignPixels(pixels, kWidth, kHeight, kLeft, 0, kWidth / 2), 0);
   // Where the long text was, only the parent's stripes: no trace of it, no painted background.
   EXPECT_EQ(ForeignPixels(pixels, kWidth, kHeight, kLeft, kWidth / 2, kWidth), 0);

@@ -14,6 +14,7 @@
 //   TRACE <text>                 each debugger output line
 //   DIALOG <title>|<button>      the dialog's title and cancel button (control 1005), once shown
 //   STATUS <text>                the status line (control 1007) whenever it changes
+//   LINE <text>                  the progress line (control 1008) whenever it changes
 //   PROGRESS <n>                 the progress bar (control 1003) whenever it changes (-2: the
 //                                dialog thread did not answer within a second)
 //   BOX <icon>|<caption>|<text>  each message box, before it is answered (icon: error,
@@ -303,6 +304,7 @@ int wmain(int argc, wchar_t** argv) {
   const PROCESS_INFORMATION& process = debuggee.process;
 
   std::wstring status;
+  std::wstring progress_line;
   int progress = -1;
   bool status_seen = false;
   bool stop_done = false;
@@ -332,6 +334,13 @@ int wmain(int argc, wchar_t** argv) {
         status = now;
         status_seen = true;
         Print(L"STATUS " + Escape(now));
+      }
+      // Read as the window keeps it, without a message to the dialog's thread: the loop stays
+      // quick enough to see the short status texts.
+      const std::wstring line_now = TextOf(::GetDlgItem(found.dialog, 1008));
+      if (line_now != progress_line) {
+        progress_line = line_now;
+        Print(L"LINE " + line_now);
       }
       // A dialog thread that does not answer within a second is reported, never waited on.
       DWORD_PTR answer = 0;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "app/progress_line.h"
 #include "package/package_codec.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/existing/installed_product.h"
@@ -49,6 +50,7 @@ std::wstring Text(int32_t message, int32_t language) {
 struct Outcome {
   std::vector<std::wstring> lines;
   std::vector<std::wstring> statuses;
+  std::vector<std::wstring> progress_lines;
   std::vector<std::wstring> boxes;  // icon|caption|text
   std::wstring dialog;              // title|cancel button
   int exit_code = -1;
@@ -133,6 +135,7 @@ Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_
     begin = end + 1;
     run.lines.push_back(line);
     if (line.rfind(L"STATUS ", 0) == 0) run.statuses.push_back(Unescape(line.substr(7)));
+    if (line.rfind(L"LINE ", 0) == 0) run.progress_lines.push_back(line.substr(5));
     if (line.rfind(L"BOX ", 0) == 0) run.boxes.push_back(Unescape(line.substr(4)));
     if (line.rfind(L"DIALOG ", 0) == 0) run.dialog = line.substr(7);
     if (line.rfind(L"EXIT ", 0) == 0) run.exit_code = _wtoi(line.c_str() + 5);
@@ -418,6 +421,53 @@ TEST_F(Scenario, ADirectServerThatNeverAnswersGivesWayToTheDefaultProxy) {
   const Outcome run = Drive(L"");
   ExpectLaunched(run, L"", kLanguageVietnamese);
   EXPECT_TRUE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
+}
+
+// ---- The progress line ---------------------------------------------------------------------
+
+// Seconds of "about N s left" or "about N min left" in `line`; -1 when it names no time left.
+int SecondsLeft(const std::wstring& line) {
+  const size_t about = line.find(L"about ");
+  if (about == std::wstring::npos) return -1;
+  const int amount = _wtoi(line.c_str() + about + 6);
+  return line.find(L" min left", about) != std::wstring::npos ? amount * 60 : amount;
+}
+
+TEST_F(Scenario, ProgressLineOverASlowServerTellsTheSizeAndATimeLeftThatFalls) {
+  SetLanguage(kLanguageEnglish);
+  Touch(L"slow");
+  const std::vector<uint8_t> padded = test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-padded.exe");
+  PublishPackageOf(padded);
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageEnglish);
+  test::LanguageScope english(kLanguageEnglish);
+  const std::wstring total = L" of " + std::wstring(FormatSize(kPackageHeaderSize + padded.size()).c_str());
+  std::vector<int> left;
+  for (const std::wstring& line : run.progress_lines) {
+    if (line.empty()) continue;
+    EXPECT_NE(line.find(total), std::wstring::npos) << Narrow(line);
+    if (SecondsLeft(line) >= 0) left.push_back(SecondsLeft(line));
+  }
+  ASSERT_GE(left.size(), 3u) << Report(run);
+  EXPECT_GT(left.front(), left.back()) << Report(run);
+  for (size_t i = 1; i < left.size(); ++i) EXPECT_LE(left[i], left[i - 1] + left[i - 1] / 5 + 5) << Report(run);
+}
+
+TEST_F(Scenario, ProgressLineCountsDownTheWaitBeforeEachResume) {
+  SetLanguage(kLanguageEnglish);
+  ServeFromOrigin(L"cut=20,40,60");
+  // The product's own waits (1, 2 and 4 s): the countdown is read from the real clock.
+  const Outcome run = Drive(L"", L"", Waits::kReal);
+  ExpectLaunched(run, L"", kLanguageEnglish);
+  std::vector<std::wstring> countdown;
+  for (const std::wstring& line : run.progress_lines) {
+    if (line.rfind(L"Trying again in ", 0) == 0) countdown.push_back(line);
+  }
+  const std::vector<std::wstring> expected = {L"Trying again in 1 s...", L"Trying again in 2 s...",
+                                              L"Trying again in 1 s...", L"Trying again in 4 s...",
+                                              L"Trying again in 3 s...", L"Trying again in 2 s...",
+                                              L"Trying again in 1 s..."};
+  EXPECT_EQ(countdown, expected) << Report(run);
 }
 
 // ---- What the server or the proxy answers ----------------------------------------------------
