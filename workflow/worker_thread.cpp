@@ -106,7 +106,10 @@ void DeleteNowOrAtRestart(const wchar_t* path, bool directory) {
   }
 }
 
-// The steps of one installation, each returning how it ended when it ends it.
+// What a step of the installation returns when the installation goes on.
+constexpr InstallResult kGoOn = InstallResult::kSetupStarted;
+
+// The steps of one installation, each returning kGoOn, or how the installation ended.
 class Installation {
  public:
   explicit Installation(HttpDownloader* downloader) : downloader_(downloader) {}
@@ -119,10 +122,10 @@ class Installation {
     progress_ = ::GetDlgItem(dialog_, IDC_PROGRESS);
     if (!MakeDirectory()) return InstallResult::kNoDownloadDirectory;
     InstallResult result = Download();
-    if (result == InstallResult::kSetupStarted) result = Decode();
-    if (result == InstallResult::kSetupStarted) result = Check();
-    if (result == InstallResult::kSetupStarted) result = Report();
-    if (result == InstallResult::kSetupStarted) result = Launch();
+    if (result == kGoOn) result = Decode();
+    if (result == kGoOn) result = Check();
+    if (result == kGoOn) result = Report();
+    if (result == kGoOn) result = Launch();
     return result;
   }
 
@@ -174,7 +177,7 @@ class Installation {
     }
     DebugTrace(L"zerbo - 1: bRet = %d", ok);
     if (StopRequested()) return InstallResult::kStoppedByUser;
-    return ok ? InstallResult::kSetupStarted : InstallResult::kDownloadFailed;
+    return ok ? kGoOn : InstallResult::kDownloadFailed;
   }
 
   // The package checked and decoded, and the setup put under its final name.
@@ -189,7 +192,7 @@ class Installation {
       DebugTrace(L"MoveFileEx eror: %d", static_cast<int>(::GetLastError()));
       return InstallResult::kMoveFailed;
     }
-    return InstallResult::kSetupStarted;
+    return kGoOn;
   }
 
   // The setup runs only if it is the maker's, no older than the build allows, and it is
@@ -199,7 +202,7 @@ class Installation {
     const bool ok = setup_.valid() && IsSignedByPinnedSigner(setup_.get(), installer_, ProductSignerPins()) &&
                     HasVersionAtLeast(installer_, MinimumSetupVersion());
     if (!ok) setup_.reset();
-    return ok ? InstallResult::kSetupStarted : InstallResult::kPackageRejected;
+    return ok ? kGoOn : InstallResult::kPackageRejected;
   }
 
   // Message 2 for a moment; a stop meanwhile, or a question still open, is seen here.
@@ -210,7 +213,7 @@ class Installation {
     if (WaitUnlessStopped(kReportPauseMs)) return InstallResult::kStoppedByUser;
     DebugTrace(L"zerbo -5");
     while (CancelState.load() == kCancelAsking) win::SleepFor(kCheckpointPollMs);
-    return StopRequested() ? InstallResult::kStoppedByUser : InstallResult::kSetupStarted;
+    return StopRequested() ? InstallResult::kStoppedByUser : kGoOn;
   }
 
   InstallResult Launch() {
@@ -335,9 +338,12 @@ void RemoveDownload(const wchar_t* directory) noexcept {
   HANDLE find = ::FindFirstFileW(pattern.c_str(), &entry);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+      // Nothing of the installer's is a folder: one found there can only be empty (a full one
+      // stays, and with it the download directory, until the restart).
+      const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      if (folder && (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0)) continue;
       const WideString path = WideString::Format(L"%s\\%s", directory, entry.cFileName);
-      DeleteNowOrAtRestart(path.c_str(), false);
+      DeleteNowOrAtRestart(path.c_str(), folder);
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
   }

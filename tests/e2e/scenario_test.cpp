@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/messages.h"
@@ -712,46 +713,82 @@ TEST_F(Scenario, EscapeEndsTheDialogWithoutAQuestion) {
   ExpectStopped(run);
 }
 
-// A program of the user's watches the system's Temp folder and, the moment the download
-// directory appears, tries to rename it away (to put its own in its place). The installer
-// holds the directory from its creation: every rename is refused, and the setup starts from
-// the installer's own directory.
-TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
-  struct Watcher {
-    std::set<std::wstring> before;
-    std::atomic<bool> done{false};
-    std::atomic<int> tries{0};
-    std::atomic<int> renamed{0};
-    static DWORD WINAPI Go(void* self) {
-      auto* watcher = static_cast<Watcher*>(self);
-      std::wstring target;  // the installer's directory, once it has appeared
-      while (!watcher->done.load()) {
-        for (const std::wstring& directory : DownloadDirectories()) {
-          if (target.empty() && !watcher->before.count(directory)) target = directory;
-        }
-        if (target.empty()) continue;
-        ++watcher->tries;
-        const std::wstring away = SystemTemp() + L"away-" + std::to_wstring(watcher->tries.load());
-        if (::MoveFileW(target.c_str(), away.c_str())) {
-          ++watcher->renamed;
-          ::CreateDirectoryW(target.c_str(), nullptr);  // its own, in the installer's place
-          return 0;
-        }
-        ::Sleep(1);
-      }
-      return 0;
+// A program of the user's that watches the system's Temp folder for the installer's download
+// directory and, once it has appeared, does `act` to it again and again until `act` says it
+// is done or the installer has ended.
+class DirectoryWatcher {
+ public:
+  using Act = bool (*)(const std::wstring& directory, int attempt);
+  DirectoryWatcher(std::set<std::wstring> before, Act act) : before_(std::move(before)), act_(act) {
+    thread_ = ::CreateThread(nullptr, 0, Go, this, 0, nullptr);
+  }
+  ~DirectoryWatcher() { Finish(); }
+  // Stops watching; the number of times it acted, and whether it was done.
+  int Finish() {
+    done_.store(true);
+    if (thread_ != nullptr) {
+      ::WaitForSingleObject(thread_, 30000);
+      ::CloseHandle(thread_);
+      thread_ = nullptr;
     }
-  } watcher;
-  watcher.before = before_;
-  HANDLE thread = ::CreateThread(nullptr, 0, Watcher::Go, &watcher, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
+    return attempts_.load();
+  }
+  [[nodiscard]] bool succeeded() const { return succeeded_.load(); }
+
+ private:
+  static DWORD WINAPI Go(void* self) {
+    auto* watcher = static_cast<DirectoryWatcher*>(self);
+    std::wstring target;
+    while (!watcher->done_.load() && !watcher->succeeded_.load()) {
+      for (const std::wstring& directory : DownloadDirectories()) {
+        if (target.empty() && !watcher->before_.count(directory)) target = directory;
+      }
+      if (target.empty()) continue;
+      watcher->succeeded_.store(watcher->act_(target, ++watcher->attempts_));
+      ::Sleep(1);
+    }
+    return 0;
+  }
+
+  std::set<std::wstring> before_;
+  Act act_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> succeeded_{false};
+  std::atomic<int> attempts_{0};
+  HANDLE thread_ = nullptr;
+};
+
+// The moment the download directory appears, a program of the user's tries to rename it away
+// (to put its own, with a DLL, in its place). The installer holds the directory from its
+// creation: every rename is refused, and the setup starts from the installer's own directory.
+TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
+  DirectoryWatcher watcher(before_, [](const std::wstring& directory, int attempt) {
+    if (!::MoveFileW(directory.c_str(), (SystemTemp() + L"away-" + std::to_wstring(attempt)).c_str())) return false;
+    ::CreateDirectoryW(directory.c_str(), nullptr);  // its own, in the installer's place
+    return true;
+  });
   const Outcome run = Drive(L"");
-  watcher.done.store(true);
-  ::WaitForSingleObject(thread, 30000);
-  ::CloseHandle(thread);
-  EXPECT_GT(watcher.tries.load(), 0);
-  EXPECT_EQ(watcher.renamed.load(), 0);
+  EXPECT_GT(watcher.Finish(), 0);
+  EXPECT_FALSE(watcher.succeeded());
   ExpectLaunched(run, L"", kLanguageVietnamese);
+}
+
+// The decoded setup cannot be put under its name (a folder of that name is in the way, which
+// only Wine, keeping no DACLs, lets another program make there): the user is told, nothing is
+// left, and the exit code says the setup was not started.
+TEST_F(Scenario, AFailedMoveIsToldAndLeavesNothing) {
+  DirectoryWatcher watcher(before_, [](const std::wstring& directory, int) {
+    return ::CreateDirectoryW((directory + L"\\SetupB.exe").c_str(), nullptr) != FALSE;
+  });
+  const Outcome run = Drive(L"");
+  watcher.Finish();
+  ASSERT_TRUE(watcher.succeeded());
+  EXPECT_EQ(run.exit_code, 1603) << Report(run);
+  EXPECT_EQ(run.boxes, std::vector<std::wstring>{L"error|ZunoOnlineSetup|" + Text(kMessageSetupNotStarted,
+                                                                                  kLanguageVietnamese)});
+  EXPECT_TRUE(NewDownloadDirectories().empty()) << Report(run);
+  EXPECT_TRUE(test::PendingDeletions().empty());
+  ExpectSetupNeverStarted();
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST_F(RemovalOffer, TheMessageNamesTheProductOrTheFallbackInEitherLanguage) {
       product_.key().Delete(L"ProductName");
     }
     g_box = {};
-    EXPECT_EQ(1, OfferPreviousVersionRemoval());
+    EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
     ASSERT_EQ(1, g_box.count);
     EXPECT_EQ(0u, g_box.text.find(c.starts_with)) << g_box.text;
     EXPECT_EQ(static_cast<UINT>(MB_OKCANCEL | MB_ICONEXCLAMATION), g_box.type);
@@ -150,7 +150,7 @@ TEST_F(RemovalOffer, CancelWritesAndStartsNothing) {
   product_.InstallComplete();
   ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoUnst.exe").c_str(), FALSE);
   g_answer = IDCANCEL;
-  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
   std::wstring value;
   EXPECT_FALSE(run_once_.Read(&value));
   Record record;
@@ -163,7 +163,7 @@ TEST_F(RemovalOffer, OkRegistersTheRestartAndRunsOnlyZunoUnstWithSlashSilent) {
     ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(name).c_str(), FALSE);
   }
   g_answer = IDOK;
-  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
 
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
@@ -181,7 +181,7 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
   product_.InstallComplete();
   ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoFamilyUnst.exe").c_str(), FALSE);
   g_answer = IDOK;
-  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
   Record record;
   ASSERT_TRUE(WaitForRecord(product_.Path(L"ZunoFamilyUnst.exe"), &record));
   EXPECT_EQ(L" Silent", record.command_line.substr(record.command_line.size() - 7));
@@ -193,7 +193,7 @@ TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   product_.InstallComplete();
   ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\earlier\\setup.exe"));
   g_answer = IDOK;
-  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
   EXPECT_EQ(OwnPath(), value);
@@ -254,7 +254,7 @@ TEST_F(RemovalOffer, TheRealBoxAnsweredCancel) {
   std::wstring shown;
   std::atomic<bool> pressed{false};
   std::thread driver(PressWhenShown, app_.Title(), IDCANCEL, &shown, &pressed);
-  EXPECT_EQ(1, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
   driver.join();
   EXPECT_TRUE(pressed);
   EXPECT_EQ(0u, shown.find(L"Zuno Prime Guard has already been installed")) << shown;
