@@ -1,7 +1,5 @@
-// Linked into a build of the installer that starts here instead: the same program on a system
-// without SetDefaultDllDirectories (Vista, Windows 7 without its update), which Wine cannot be.
-#include <windows.h>
-
+// Linked into a build of the installer that starts here instead: the same program where
+// SetDefaultDllDirectories is missing (Vista, Windows 7 without its update), as Wine never is.
 #include "win/dll_search.h"
 
 extern "C" int WinMainCRTStartup();
