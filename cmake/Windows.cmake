@@ -65,14 +65,14 @@ add_custom_target(zuno_delay_libs DEPENDS ${ZUNO_DELAY_LIBS})
 # delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
 add_compile_definitions(WINIMPM=)
 
-# A build of the installer: delay-loaded DLLs, and a process entry (`entry`, a C function) that
-# restricts the DLL search before the C runtime starts. The link map is checked for dropped
+# A build of the installer: delay-loaded DLLs, and the process entry that restricts the DLL
+# search before the C runtime starts (app/main.cpp). The link map is checked for dropped
 # delay-load thunks.
-function(zuno_installer_program target entry)
+function(zuno_installer_program target)
   set_target_properties(${target} PROPERTIES ZUNO_DELAY_LOAD ON)
   add_dependencies(${target} zuno_delay_libs)
   set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
-  target_link_options(${target} PRIVATE -municode -Wl,-e,_${entry} -Wl,-Map=${map})
+  target_link_options(${target} PRIVATE -municode -Wl,-e,_ZunoProcessStart -Wl,-Map=${map})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-delay-map.sh ${map} VERBATIM)
 endfunction()
@@ -114,7 +114,7 @@ target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi advapi32 user32 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
 target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
 target_link_options(ZunoOnlineSetup PRIVATE -Wl,--gc-sections)
-zuno_installer_program(ZunoOnlineSetup ZunoProcessStart)
+zuno_installer_program(ZunoOnlineSetup)
 target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp")
