@@ -70,6 +70,39 @@ add_compile_options(-Wall -Wextra)
 # Everything self-contained: no mingw runtime DLL beside the programs.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
+# DLLs that are not KnownDLLs, so that Windows would look for them in the installer's own
+# folder first: the installer loads them at first use, from the system directory only
+# (win/dll_search.h). One delay-load import library each, made from mingw-w64's import library.
+set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt)
+set(ZUNO_DELAY_LIBS)
+foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
+                  OUTPUT_VARIABLE import_lib OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(delay_lib ${CMAKE_BINARY_DIR}/delay/lib${dll}_delay.a)
+  add_custom_command(OUTPUT ${delay_lib}
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-delay-lib.sh i686-w64-mingw32-nm i686-w64-mingw32-dlltool
+            ${import_lib} ${dll} ${CMAKE_BINARY_DIR}/delay
+    DEPENDS ${import_lib} ${CMAKE_SOURCE_DIR}/cmake/make-delay-lib.sh
+    VERBATIM)
+  list(APPEND ZUNO_DELAY_LIBS ${delay_lib})
+endforeach()
+add_custom_target(zuno_delay_libs DEPENDS ${ZUNO_DELAY_LIBS})
+# wincrypt.h declares its functions DECLSPEC_IMPORT: a call through __imp__ would skip the
+# delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
+add_compile_definitions(WINIMPM=)
+
+# A build of the installer: delay-loaded DLLs, and the process entry that restricts the DLL
+# search before the C runtime starts (app/main.cpp). The link map is checked for dropped
+# delay-load thunks.
+function(zuno_installer_program target)
+  set_target_properties(${target} PROPERTIES ZUNO_DELAY_LOAD ON)
+  add_dependencies(${target} zuno_delay_libs)
+  set(map ${CMAKE_CURRENT_BINARY_DIR}/${target}.map)
+  target_link_options(${target} PRIVATE -municode -Wl,-e,_ZunoProcessStart -Wl,-Map=${map})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/check-delay-map.sh ${map} VERBATIM)
+endfunction()
+
 # The product's code, linked by the exe and by the tests.
 add_library(zuno_core STATIC
   app/banner.cpp
@@ -93,6 +126,7 @@ add_library(zuno_core STATIC
   win/application.cpp
   win/clock.cpp
   win/dialog.cpp
+  win/dll_search.cpp
   win/subclassed_window.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp
@@ -102,12 +136,15 @@ add_library(zuno_core STATIC
 )
 target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi version winhttp wintrust crypt32 bcrypt ntdll advapi32 user32 gdi32 ole32 uuid
-                                        kernel32)
+# The installer's builds (those with the ZUNO_DELAY_LOAD property) delay-load every DLL that is
+# not a KnownDLL; other programs of the build import them as usual.
+target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi advapi32 user32 gdi32 ole32 uuid ntdll kernel32
+  "$<IF:$<BOOL:$<TARGET_PROPERTY:ZUNO_DELAY_LOAD>>,${ZUNO_DELAY_LIBS},${ZUNO_DELAY_LOADED_DLLS}>")
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
 target_compile_options(ZunoOnlineSetup PRIVATE -fno-exceptions -fno-rtti)
-target_link_options(ZunoOnlineSetup PRIVATE -municode -Wl,--gc-sections)
+target_link_options(ZunoOnlineSetup PRIVATE -Wl,--gc-sections)
+zuno_installer_program(ZunoOnlineSetup)
 target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")

@@ -86,10 +86,11 @@ bool ProgramRunning(const wchar_t* file_name) {
 // last a tenth (tests/e2e/fast_clock.cpp), for scenarios that do not turn on their length.
 enum class Waits { kTenth, kReal };
 
-// Runs the driver on the installer and collects its report.
+// Runs the driver on the installer (`installer` when given), both started in `working_dir`
+// (null: the test's own), and collects its report.
 Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_arguments = L"",
-              Waits waits = Waits::kTenth) {
-  const std::wstring installer = Env(waits == Waits::kReal ? L"ZUNO_SETUP_EXE" : L"ZUNO_SETUP_FAST_EXE");
+              Waits waits = Waits::kTenth, std::wstring installer = L"", const wchar_t* working_dir = nullptr) {
+  if (installer.empty()) installer = Env(waits == Waits::kReal ? L"ZUNO_SETUP_EXE" : L"ZUNO_SETUP_FAST_EXE");
   std::wstring command = L"\"" + Env(L"ZUNO_DRIVER_EXE") + L"\" --timeout 90 " + driver_options + L" -- \"" +
                          installer + L"\"";
   if (!installer_arguments.empty()) command += L" " + installer_arguments;
@@ -106,8 +107,8 @@ Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_
   startup.hStdInput = nullptr;
   PROCESS_INFORMATION process = {};
   Outcome run;
-  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                        &process);
+  const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, working_dir,
+                                        &startup, &process);
   ::CloseHandle(write_end);
   EXPECT_TRUE(started) << "cannot start the driver: " << ::GetLastError();
   if (!started) {
@@ -789,6 +790,31 @@ TEST_F(Scenario, AFailedMoveIsToldAndLeavesNothing) {
   EXPECT_TRUE(NewDownloadDirectories().empty()) << Report(run);
   EXPECT_TRUE(test::PendingDeletions().empty());
   ExpectSetupNeverStarted();
+}
+
+// ---- DLLs beside the installer ----------------------------------------------------------------
+
+// The DLLs, none a KnownDLL, that the installer or the system for it loads once it runs. (Wine
+// loads version and uxtheme earlier, from its user32 and comctl32: Windows takes those from
+// its KnownDLLs.)
+constexpr const wchar_t* kStandIns[] = {L"winhttp", L"wintrust", L"crypt32",  L"bcrypt", L"msimg32",
+                                        L"rsaenh",  L"cryptnet", L"dbghelp", L"jsproxy"};
+
+// A whole installation by the installer copied beside a stand-in of each DLL, which Wine is told
+// to prefer as Windows would, started in that folder: no stand-in may be loaded.
+TEST_F(Scenario, NoDllComesFromTheInstallersFolder) {
+  test::TempDir folder;
+  const std::wstring overrides = L"Software\\Wine\\AppDefaults\\ZunoOnlineSetup.exe\\DllOverrides";
+  for (const wchar_t* name : kStandIns) {
+    const std::wstring copy = folder.Path(name + std::wstring(L".dll"));
+    ASSERT_TRUE(::CopyFileW((Env(L"ZUNO_FIXTURES_DIR") + L"\\dll_stand_in.dll").c_str(), copy.c_str(), FALSE));
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, overrides.c_str(), name, REG_SZ, L"native,builtin", sizeof(L"native,builtin"));
+  }
+  ASSERT_TRUE(::CopyFileW(Env(L"ZUNO_SETUP_EXE").c_str(), folder.Path(L"ZunoOnlineSetup.exe").c_str(), FALSE));
+  const Outcome run = Drive(L"", L"", Waits::kReal, folder.Path(L"ZunoOnlineSetup.exe"), folder.path().c_str());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, overrides.c_str());
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  for (const std::wstring& line : run.lines) EXPECT_EQ(line.find(L"stand-in loaded"), std::wstring::npos) << Narrow(line);
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+#include "win/dll_search.h"
+
+#include <delayimp.h>
+
+namespace win {
+namespace {
+
+// DLLs that the system loads into the installer by name once it runs: the theme engine's
+// drawing helper, the certificate store that the HTTP client loads at its first use, the
+// cryptographic provider, certificate retrieval and the symbol helper of the signature check,
+// the proxy script engine. None is a KnownDLL, and a system DLL's own delay-loaded imports
+// may be looked for in the program's folder first; once one is loaded, a load by its name
+// finds it. (Listed from what the program loads under Wine, WINEDEBUG=+loaddll.)
+constexpr const char* kLoadedBySystem[] = {
+    "msimg32.dll", "crypt32.dll", "rsaenh.dll", "cryptnet.dll", "dbghelp.dll", "jsproxy.dll",
+};
+
+// `name` (a file name, no folder) from the system directory. Its own imports are looked for
+// beside it, not beside the program.
+HMODULE LoadFromSystemDirectory(const char* name) noexcept {
+  char path[MAX_PATH];
+  UINT length = ::GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  path[length++] = '\\';
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (length + 1 >= MAX_PATH) return nullptr;
+    path[length++] = *c;
+  }
+  path[length] = '\0';
+  return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The delay-load helper's hook: it would load the DLL by name, which searches the program's
+// folder first. Where the system copy cannot be had, the call fails as if the DLL were missing
+// (the helper's own failure) rather than let the helper look for it elsewhere.
+FARPROC WINAPI DelayLoadFromSystemDirectory(unsigned notification, PDelayLoadInfo info) {
+  if (notification != dliNotePreLoadLibrary) return nullptr;
+  HMODULE module = LoadFromSystemDirectory(info->szDll);
+  if (module == nullptr) {
+    ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(info);
+    ::RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND), 0, 1, &argument);
+  }
+  return reinterpret_cast<FARPROC>(module);
+}
+
+}  // namespace
+
+SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+}
+
+void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept {
+  if (set_default_directories == nullptr || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    ::SetDllDirectoryW(L"");  // the current folder leaves the search order
+    __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
+  }
+  // Kept loaded for the life of the process, so that a later load by name finds them.
+  for (const char* name : kLoadedBySystem) LoadFromSystemDirectory(name);
+}
+
+}  // namespace win
