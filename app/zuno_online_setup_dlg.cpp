@@ -172,7 +172,8 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
   int32_t running = kCancelRunning;
   if (!CancelState.compare_exchange_strong(running, kCancelAsking)) {
-    // The worker has let the setup run (or a stop is under way): nothing to ask any more.
+    // The worker has let the setup run (or reports a failure, or a stop is under way):
+    // nothing to ask any more.
     if (running == kCancelPassed) {
       win::ShowMessageBox(hwnd(), GetMessageText(kMessageSetupStarting).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
     }

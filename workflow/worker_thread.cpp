@@ -265,11 +265,11 @@ bool TryStop() noexcept {
   return state == kCancelConfirmed;
 }
 
-bool ClaimEnd() noexcept {
+bool ClaimEnd(int32_t claim) noexcept {
   for (;;) {
     int32_t state = kCancelRunning;
-    if (CancelState.compare_exchange_strong(state, kCancelPassed)) return true;
-    if (state == kCancelPassed) return true;
+    if (CancelState.compare_exchange_strong(state, claim)) return true;
+    if (state == kCancelPassed || state == kCancelFailing) return true;
     if (state == kCancelConfirmed) return false;
     win::SleepFor(kCheckpointPollMs);  // the question is open: its answer decides
   }
@@ -352,7 +352,7 @@ void RemoveDownload(const wchar_t* directory) noexcept {
 
 void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog) {
   // A failure is told only if the stop has not won first: then the user's stop is the end.
-  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser && !ClaimEnd()) {
+  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser && !ClaimEnd(kCancelFailing)) {
     result = InstallResult::kStoppedByUser;
   }
   const InstallEnd end = EndOf(result);

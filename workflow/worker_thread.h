@@ -15,17 +15,23 @@ class DownloadDirectory;
 
 // The one decision between the user's stop and the worker's end, changed only by
 // compare-and-swap: 0 running, 1 the stop question is open, 2 the stop won, 3 the worker won
-// (it launches the setup or reports its failure). 2 and 3 are final.
-enum CancelStates : int32_t { kCancelRunning = 0, kCancelAsking = 1, kCancelConfirmed = 2, kCancelPassed = 3 };
+// and launches the setup, 4 the worker won and reports its failure. 2, 3 and 4 are final.
+enum CancelStates : int32_t {
+  kCancelRunning = 0,
+  kCancelAsking = 1,
+  kCancelConfirmed = 2,
+  kCancelPassed = 3,
+  kCancelFailing = 4,
+};
 extern std::atomic<int32_t> CancelState;
 
 // The stop's side of the decision. True when the stop won now or had won before; false when
 // the worker had already claimed the end.
 [[nodiscard]] bool TryStop() noexcept;
 
-// The worker's side: waits while the question is open, then claims the end. True when the
-// worker won; false when the stop did.
-[[nodiscard]] bool ClaimEnd() noexcept;
+// The worker's side: waits while the question is open, then claims the end, as `claim`
+// (kCancelPassed or kCancelFailing). True when the worker won; false when the stop did.
+[[nodiscard]] bool ClaimEnd(int32_t claim = kCancelPassed) noexcept;
 
 // How one installation ended. The numbers are never reused.
 enum class InstallResult : int32_t {

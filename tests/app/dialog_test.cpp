@@ -66,6 +66,10 @@ class DialogExit : public testing::Test {
     CZunoOnlineSetupDlg dialog(nullptr);
     dialog.DoModal();
   }
+  // Where the dialog leaves the process's exit code.
+  struct App : win::Application {
+    bool InitInstance() override { return false; }
+  } app_;
   win::MessageBoxFunction previous_box_ = nullptr;
 };
 
@@ -77,6 +81,7 @@ TEST_F(DialogExit, WithoutAdministratorsMessage23AndNothingStarted) {
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], std::wstring(GetMessageText(23).c_str()) + L"|" + std::to_wstring(MB_OK | MB_ICONEXCLAMATION));
   EXPECT_EQ(g_thread_starts, 0);
+  EXPECT_EQ(app_.ExitCode(), 740u);
 }
 
 TEST_F(DialogExit, ThreadsThatCannotStartEndTheDialogWithMessage3) {
@@ -84,6 +89,7 @@ TEST_F(DialogExit, ThreadsThatCannotStartEndTheDialogWithMessage3) {
   EXPECT_EQ(g_thread_starts, 2);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], std::wstring(GetMessageText(3).c_str()) + L"|" + std::to_wstring(MB_OK | MB_ICONERROR));
+  EXPECT_EQ(app_.ExitCode(), 1632u);
 }
 
 TEST_F(DialogExit, TheDragIconIsTheProgramIcon) {

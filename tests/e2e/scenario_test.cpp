@@ -760,18 +760,26 @@ class DirectoryWatcher {
 };
 
 // The moment the download directory appears, a program of the user's tries to rename it away
-// (to put its own, with a DLL, in its place). The installer holds the directory from its
-// creation: every rename is refused, and the setup starts from the installer's own directory.
+// and put its own, with a DLL, in its place. The installer holds the directory until the setup
+// runs: before that every rename is refused, so the setup never starts among the planted files
+// (once it runs, the directory is let go and may then be renamed: harmless).
 TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
-  DirectoryWatcher watcher(before_, [](const std::wstring& directory, int attempt) {
-    if (!::MoveFileW(directory.c_str(), (SystemTemp() + L"away-" + std::to_wstring(attempt)).c_str())) return false;
-    ::CreateDirectoryW(directory.c_str(), nullptr);  // its own, in the installer's place
+  DirectoryWatcher watcher(before_, [](const std::wstring& directory, int) {
+    if (!::MoveFileW(directory.c_str(), (SystemTemp() + L"away").c_str())) return false;
+    ::CreateDirectoryW(directory.c_str(), nullptr);
+    test::WriteFileBytes(directory + L"\\version.dll", {'M', 'Z'});
     return true;
   });
   const Outcome run = Drive(L"");
   EXPECT_GT(watcher.Finish(), 0);
-  EXPECT_FALSE(watcher.succeeded());
-  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_EQ(run.exit_code, 0) << Report(run);
+  EXPECT_NE(SetupCommandLine(), L"") << Report(run);
+  for (const std::wstring& directory : NewDownloadDirectories()) {
+    const std::vector<std::wstring> files = FilesIn(directory);
+    if (std::find(files.begin(), files.end(), L"version.dll") == files.end()) continue;
+    EXPECT_EQ(files, std::vector<std::wstring>{L"version.dll"}) << "the setup started among the planted files";
+  }
+  test::RemoveTree(SystemTemp() + L"away");
 }
 
 // The decoded setup cannot be put under its name (a folder of that name is in the way, which

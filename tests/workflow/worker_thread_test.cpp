@@ -294,28 +294,15 @@ TEST_F(Launch, ElevatedStartOnlyWhenElevationIsRequiredAndWithoutParameters) {
 }
 
 TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
-  for (int32_t language : {kLanguageVietnamese, kLanguageEnglish}) {
-    SCOPED_TRACE(language);
-    UiLanguage.store(language);
-    g_record = LaunchRecord();
-    CancelState.store(kCancelRunning);
-    g_record.create_error = 740;
-    g_record.shell_ok = false;
-    g_record.shell_error = ERROR_CANCELLED;
-    if (directory_.handle() == INVALID_HANDLE_VALUE) {
-      ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
-      installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
-      package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
-    }
-    test::WriteFileBytes(installer_, {'M', 'Z'});
-    test::WriteFileBytes(package_, {'H'});
-    EXPECT_EQ(Run(language), InstallResult::kElevationDeclined);
-    ASSERT_EQ(g_record.boxes.size(), 1u);
-    EXPECT_EQ(g_record.boxes[0], std::wstring(L"Zuno Office Installation|") + GetMessageText(6).c_str() + L"|" +
-                                     std::to_wstring(MB_OK | MB_ICONINFORMATION));
-    EXPECT_TRUE(DownloadGone());
-    EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1223});
-  }
+  g_record.create_error = 740;
+  g_record.shell_ok = false;
+  g_record.shell_error = ERROR_CANCELLED;
+  EXPECT_EQ(Run(kLanguageVietnamese), InstallResult::kElevationDeclined);
+  EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{std::wstring(L"Zuno Office Installation|") +
+                                                      GetMessageText(6).c_str() + L"|" +
+                                                      std::to_wstring(MB_OK | MB_ICONINFORMATION)});
+  EXPECT_TRUE(DownloadGone());
+  EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1223});
 }
 
 // Every other failure to start is told, removes the download and has its own exit code; the
