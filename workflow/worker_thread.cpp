@@ -356,7 +356,8 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
     result = InstallResult::kStoppedByUser;
   }
   const InstallEnd end = EndOf(result);
-  DebugTrace(L"zerbo -4: %d", static_cast<int>(result));
+  if (end.message >= 0) DebugTrace(L"zerbo -4");
+  DebugTrace(L"nInstallResult: %d nExitCode: %d", static_cast<int>(result), static_cast<int>(end.exit_code));
   if (directory != nullptr) directory->Release();
   if (result == InstallResult::kSetupStarted) {
     // The setup runs from there: its files go at the next restart, the directory after them
