@@ -141,7 +141,7 @@ class Installation {
   }
 
  private:
-  LaunchPaths Paths() const { return {installer_, package_, decoded_, directory_.path()}; }
+  LaunchPaths Paths() const { return {installer_, package_, directory_.path()}; }
 
   bool MakeDirectory() {
     if (!directory_.Create()) return false;

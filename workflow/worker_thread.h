@@ -81,7 +81,6 @@ constexpr UINT kWorkerEndedMessage = WM_APP + 3;  // (the dialog keeps WM_APP + 
 struct LaunchPaths {
   const wchar_t* installer;   // SetupB.exe
   const wchar_t* downloaded;  // the package
-  const wchar_t* decoded;     // DeSetup.dat
   const wchar_t* directory;   // the download directory
 };
 

@@ -162,7 +162,7 @@ class Launch : public testing::Test {
       ::CloseHandle(g_record.process);
     }
   }
-  LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), L"", directory_.path()}; }
+  LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), directory_.path()}; }
   // The launch, holding the installer as the worker does after its check, then its end.
   InstallResult Run(int32_t language) {
     win::UniqueFile held = OpenForLaunch(installer_.c_str());
