@@ -50,7 +50,7 @@ for _ in $(seq "$runs"); do
   ms=$(( (t1 - t0) / 1000000 ))
   if [ -z "$best_installer" ] || [ "$ms" -lt "$best_installer" ]; then best_installer=$ms; fi
   sleep 1.5   # the demo setup closes itself; its files go with the next run's temp clean-up
-  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp
+  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp "$WINEPREFIX/drive_c/windows/temp/"0*.tmp
 done
 
 if [ -n "${ZUNO_BENCH_PHASES:-}" ]; then
@@ -62,7 +62,7 @@ t = time.time()
 for line in sys.stdin:
     if line.startswith(("TRACE zerbo", "EXIT")): print("  %7.0f ms  %s" % ((time.time() - t) * 1000, line.strip()))'
   sleep 1.5
-  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp
+  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp "$WINEPREFIX/drive_c/windows/temp/"0*.tmp
 fi
 
 printf '32-bit programs (Wine and our i686 code): %s\n' "$(scripts/i386-mode.sh)"

@@ -46,7 +46,7 @@ run() {
   wine build/windows/tests/driver.exe --timeout 300 -- "$exe" </dev/null >"$work/$name.driver" 2>/dev/null || true
   t1=$(now)
   sleep 1.5   # the demo setup closes itself
-  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp
+  rm -rf "$WINEPREFIX/drive_c/users/$(id -un)/Temp/"0*.tmp "$WINEPREFIX/drive_c/windows/temp/"0*.tmp
   local served requests outcome
   served=$(sed -n 's/.*sent=//p' "$work/requests-$key.log" | paste -sd+ | bc)
   requests=$(wc -l <"$work/requests-$key.log")
