@@ -203,6 +203,10 @@ INT_PTR CZunoOnlineSetupDlg::OnSysCommand(WPARAM command, LPARAM) {
 void CZunoOnlineSetupDlg::Stop() {
   if (stopping_ || !TryStop()) return;
   stopping_ = true;
+  // A stop from elsewhere (a close from outside) while the question is open: nobody need
+  // answer it any more.
+  HWND question = ::GetLastActivePopup(hwnd());
+  if (question != hwnd()) ::EndDialog(question, IDNO);
   ::ShowWindow(hwnd(), SW_HIDE);
   if (m_hWorkerThread == nullptr) {
     EndWithThreads(kExitStoppedByUser);

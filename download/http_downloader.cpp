@@ -110,6 +110,9 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
     if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) return true;
     if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return false;
     if (status == last_status || ++answers > kMaxAuthAnswers) return false;
+    // The download host gets no credentials but a caller's own: answering its 401 without
+    // any would ask the platform for the logged-on user's.
+    if (status == HTTP_STATUS_DENIED && user_name == nullptr) return false;
     DWORD supported = 0, first = 0, target = 0;
     if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
     if (status == HTTP_STATUS_DENIED) {

@@ -14,11 +14,12 @@
 
 namespace {
 
-void StartUninstaller(const WideString& program, const wchar_t* parameters,
-                      const WideString& directory) {
-  // Not waited for, and its result is not looked at: the installer ends either way, and
-  // the restart entry brings it back at the next logon.
-  ::ShellExecuteW(nullptr, L"open", program.c_str(), parameters, directory.c_str(), SW_SHOWNORMAL);
+// True when the uninstaller was started. Not waited for: the installer ends either way, and
+// the restart entry brings it back at the next logon.
+bool StartUninstaller(const WideString& program, const wchar_t* parameters, const WideString& directory) {
+  const HINSTANCE started =
+      ::ShellExecuteW(nullptr, L"open", program.c_str(), parameters, directory.c_str(), SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(started) > 32;
 }
 
 }  // namespace
@@ -46,12 +47,11 @@ int OfferPreviousVersionRemoval() {
   if (length != 0 && length < 1024) RegisterRunOnceRestart(own_path);
 
   WideString uninstaller = CombinePath(directory.c_str(), L"ZunoUnst.exe");
-  if (!uninstaller.empty() && ::PathFileExistsW(uninstaller.c_str())) {
-    StartUninstaller(uninstaller, L"/Silent", directory);
-  } else {
-    StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
-  }
-  return kRemovalStarted;
+  const bool started =
+      !uninstaller.empty() && ::PathFileExistsW(uninstaller.c_str())
+          ? StartUninstaller(uninstaller, L"/Silent", directory)
+          : StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
+  return started ? kRemovalStarted : kRemovalNotStarted;
 }
 
 bool RegisterRunOnceRestart(const wchar_t* path) {

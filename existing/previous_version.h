@@ -7,7 +7,8 @@ constexpr wchar_t kRunOnceValue[] = L"ZunoSetup";
 // When an installed product is confirmed: tells the user (message 22), and on OK registers
 // this installer to run once at the next logon and starts the product's own uninstaller
 // without waiting. Answers kRemovalStarted when the uninstaller was started, kRemovalNotStarted
-// when a message was shown and nothing started; 0 when no installed product was confirmed.
+// when a message was shown and nothing started (declined, or no uninstaller could start); 0 when
+// no installed product was confirmed.
 constexpr int kRemovalNotStarted = 1;
 constexpr int kRemovalStarted = 2;
 int OfferPreviousVersionRemoval();

@@ -152,9 +152,13 @@ bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pin
 
 bool SameFile(HANDLE a, HANDLE b) noexcept {
   if (!IsHandle(a) || !IsHandle(b)) return false;
-  FileId first, second;
   // Both ids the same way: the long one where both have it (ReFS needs all 128 bits).
-  const bool same_way = (LongFileId(a, &first) && LongFileId(b, &second)) || (ShortFileId(a, &first) && ShortFileId(b, &second));
+  FileId first, second;
+  bool same_way = LongFileId(a, &first) && LongFileId(b, &second);
+  if (!same_way) {
+    first = second = FileId();
+    same_way = ShortFileId(a, &first) && ShortFileId(b, &second);
+  }
   return same_way && first.volume == second.volume && memcmp(first.id, second.id, sizeof(first.id)) == 0;
 }
 

@@ -47,10 +47,20 @@ constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 // once, before they are published.
 wchar_t g_published_directory[kPathCapacity];
 HANDLE g_published_handle = INVALID_HANDLE_VALUE;
-// Who has the directory: nobody yet, the worker at work, the worker at its end, or the
-// dialog's last resort. Only the worker at work may be overtaken.
+// Who has the directory: nobody yet, the worker while it downloads (where a network call may
+// hold it for long), the worker afterwards, or the dialog's last resort. Only the worker that
+// downloads may be overtaken: everything after the download is its own to finish.
 enum DirectoryOwner : int32_t { kNoDirectory, kWorkerWorks, kWorkerEnds, kDialogAbandoned };
 std::atomic<int32_t> g_directory_owner{kNoDirectory};
+
+// The worker takes the directory back from the network phase; if the dialog has given up on it
+// at this very moment, the process is ending under the worker, which must touch nothing more.
+void TakeDirectoryBack() {
+  int32_t works = kWorkerWorks;
+  if (!g_directory_owner.compare_exchange_strong(works, kWorkerEnds) && works == kDialogAbandoned) {
+    ::Sleep(INFINITE);
+  }
+}
 
 // One row per result: what the user is told and the exit code.
 struct EndRow {
@@ -122,6 +132,7 @@ class Installation {
     progress_ = ::GetDlgItem(dialog_, IDC_PROGRESS);
     if (!MakeDirectory()) return InstallResult::kNoDownloadDirectory;
     InstallResult result = Download();
+    TakeDirectoryBack();
     if (result == kGoOn) result = Decode();
     if (result == kGoOn) result = Check();
     if (result == kGoOn) result = Report();
@@ -130,12 +141,7 @@ class Installation {
   }
 
   void End(InstallResult result) {
-    // The end is the worker's, unless the dialog has given up on it at this very moment:
-    // then the process is ending under the worker, which must not touch the directory again.
-    int32_t works = kWorkerWorks;
-    if (!g_directory_owner.compare_exchange_strong(works, kWorkerEnds) && works == kDialogAbandoned) {
-      ::Sleep(INFINITE);
-    }
+    TakeDirectoryBack();
     setup_.reset();
     EndInstallation(result, Paths(), &directory_, dialog_);
   }
@@ -384,7 +390,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
 
 bool AbandonDownload() noexcept {
   int32_t works = kWorkerWorks;
-  if (!g_directory_owner.compare_exchange_strong(works, kDialogAbandoned)) return works != kWorkerEnds;
+  if (!g_directory_owner.compare_exchange_strong(works, kDialogAbandoned)) return works == kDialogAbandoned;
   ::CloseHandle(g_published_handle);
   RemoveDownload(g_published_directory);
   return true;

@@ -103,7 +103,8 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
 // The dialog's last resort when the worker does not come back from a stop (it is held in a
 // network call, and the process ends next, under it): lets go of the worker's download
 // directory and removes the download (RemoveDownload). False, doing nothing, when the worker
-// has just come to its own end after all: its report follows.
+// is not downloading (it has no directory yet, or works locally and sees the stop itself):
+// its report follows.
 [[nodiscard]] bool AbandonDownload() noexcept;
 
 // Deletes the download in `directory` (the files the installer makes there, then the

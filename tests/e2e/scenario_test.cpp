@@ -765,6 +765,8 @@ class DirectoryWatcher {
 // never starts among the planted files. (Once the setup runs the directory is let go; Windows
 // then refuses the rename of a running program's folder, Wine does not.)
 TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
+  const std::wstring away = SystemTemp() + L"away";
+  test::RemoveTree(away);
   DirectoryWatcher watcher(before_, [](const std::wstring& directory, int) {
     if (ProgramRunning(L"SetupB.exe")) return true;
     if (!::MoveFileW(directory.c_str(), (SystemTemp() + L"away").c_str())) return false;
@@ -776,7 +778,8 @@ TEST_F(Scenario, TheDownloadDirectoryCannotBeSwapped) {
   EXPECT_GT(watcher.Finish(), 0);
   EXPECT_TRUE(watcher.succeeded()) << "the watcher never saw the setup start";
   ExpectLaunched(run, L"", kLanguageVietnamese);
-  EXPECT_EQ(::GetFileAttributesW((SystemTemp() + L"away").c_str()), INVALID_FILE_ATTRIBUTES) << "renamed";
+  EXPECT_EQ(::GetFileAttributesW(away.c_str()), INVALID_FILE_ATTRIBUTES) << "renamed";
+  test::RemoveTree(away);
 }
 
 // The decoded setup cannot be put under its name (a folder of that name is in the way, which

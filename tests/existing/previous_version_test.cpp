@@ -189,11 +189,12 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
   EXPECT_EQ(0, _wcsicmp(product_.dir().c_str(), record.directory.c_str()));
 }
 
+// (Then nothing was started: the installer does not end as if the removal had begun.)
 TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   product_.InstallComplete();
   ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\earlier\\setup.exe"));
   g_answer = IDOK;
-  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
+  EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
   EXPECT_EQ(OwnPath(), value);
