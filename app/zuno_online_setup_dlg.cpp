@@ -68,7 +68,7 @@ void SetThreadStarterForTesting(ThreadStarter starter) {
   g_start_thread.store(starter ? starter : PlatformStartThread);
 }
 
-const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[8] = {
+const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[11] = {
     {WM_PAINT, 0, 0, &CZunoOnlineSetupDlg::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CZunoOnlineSetupDlg::OnQueryDragIcon},
     {WM_COMMAND, BN_CLICKED, IDC_CANCEL_BUTTON, &CZunoOnlineSetupDlg::OnCancelButton},
@@ -78,9 +78,7 @@ const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[8]
     {WM_CTLCOLORSTATIC, 0, 0, &CZunoOnlineSetupDlg::OnCtlColorStatic},
     {kWorkerEndedMessage, 0, 0, &CZunoOnlineSetupDlg::OnWorkerEnded},
     {WM_TIMER, 0, 0, &CZunoOnlineSetupDlg::OnTimer},
-};
-
-const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kDisplayMessageMap[3] = {
+    // What the dialog draws itself follows the screen's scale; the taskbar button, the download.
     {WM_DPICHANGED, 0, 0, &CZunoOnlineSetupDlg::OnDpiChanged},
     {kScaleChangedMessage, 0, 0, &CZunoOnlineSetupDlg::OnScaleChanged},
     {kTaskbarProgressMessage, 0, 0, &CZunoOnlineSetupDlg::OnTaskbarProgress},
@@ -293,8 +291,7 @@ bool CZunoOnlineSetupDlg::ProcessMessage(UINT message, WPARAM wparam, LPARAM lpa
     *result = 0;
     return true;
   }
-  return win::DispatchThroughTable(this, kDisplayMessageMap, message, wparam, lparam, result) ||
-         DialogImpl::ProcessMessage(message, wparam, lparam, result);
+  return DialogImpl::ProcessMessage(message, wparam, lparam, result);
 }
 
 void CZunoOnlineSetupDlg::PrepareDisplay() noexcept {

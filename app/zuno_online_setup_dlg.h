@@ -22,9 +22,7 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
  public:
   explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept;
 
-  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[8];
-  // What the dialog draws itself follows the screen's scale; the taskbar button, the download.
-  static const win::MessageEntry<CZunoOnlineSetupDlg> kDisplayMessageMap[3];
+  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[11];
 
  protected:
   void DoDataExchange() noexcept override;

@@ -262,7 +262,7 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
     if (!(try_bytes_ != 0 && CanResume(url, file_path)) && !restart_asked_) break;
     // The stage stays Failed meanwhile: the status line says that the download is resumed.
     PublishNextTry(kResumeWaitsMs[retry]);
-    const bool stopped = WaitUnlessStopped(kResumeWaitsMs[retry]);
+    const bool stopped = win::SleepUnless(kResumeWaitsMs[retry], stop_check_);
     PublishNextTry(0);
     if (stopped) break;
     ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
@@ -273,19 +273,6 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
 bool HttpDownloader::StopAsked(const int32_t* stop_flag) const noexcept {
   const StopCheck check = stop_check_;
   return (stop_flag != nullptr && *stop_flag != 0) || (check != nullptr && check());
-}
-
-bool HttpDownloader::WaitUnlessStopped(DWORD milliseconds) noexcept {
-  if (stop_check_ == nullptr) {
-    win::SleepFor(milliseconds);
-    return false;
-  }
-  constexpr DWORD kSlice = 100;
-  for (DWORD waited = 0; waited < milliseconds; waited += kSlice) {
-    if (StopAsked(nullptr)) return true;
-    win::SleepFor(milliseconds - waited < kSlice ? milliseconds - waited : kSlice);
-  }
-  return StopAsked(nullptr);
 }
 
 bool HttpDownloader::Fail(int32_t stage) noexcept {

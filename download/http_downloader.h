@@ -178,8 +178,6 @@ class HttpDownloader {
                       Attempt* attempt);
   bool ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt);
   [[nodiscard]] bool StopAsked(const int32_t* stop_flag) const noexcept;
-  // Waits through the clock, in short steps; true when a stop was asked for meanwhile.
-  bool WaitUnlessStopped(DWORD milliseconds) noexcept;
   bool Fail(int32_t stage) noexcept;
   [[nodiscard]] bool CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept;
   void SetStage(int32_t stage) noexcept;

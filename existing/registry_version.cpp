@@ -70,7 +70,33 @@ bool IsWellFormedNode(const BYTE* node, size_t available, int depth) {
   return true;
 }
 
+// The file's version resource, whole and well formed, or nothing.
+win::UniqueHeapMemory LoadVersionBlock(const wchar_t* file_path) {
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(file_path, &ignored);
+  if (size == 0) return win::UniqueHeapMemory();
+  win::UniqueHeapMemory block(::HeapAlloc(::GetProcessHeap(), 0, size));
+  if (block.get() == nullptr || !::GetFileVersionInfoW(file_path, 0, size, block.get()) ||
+      !IsWellFormedNode(static_cast<const BYTE*>(block.get()), size, 0)) {
+    return win::UniqueHeapMemory();
+  }
+  return block;
+}
+
 }  // namespace
+
+bool ReadFileVersion(const wchar_t* file_path, uint64_t* version) {
+  if (file_path == nullptr || version == nullptr) return false;
+  const win::UniqueHeapMemory block = LoadVersionBlock(file_path);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixed_size = 0;
+  if (block.get() == nullptr || !::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size) ||
+      fixed_size < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != VS_FFI_SIGNATURE) {
+    return false;
+  }
+  *version = (static_cast<uint64_t>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
+  return true;
+}
 
 bool ReadVersionStrings(const wchar_t* file_path, FileVersionStrings* strings) {
   if (file_path == nullptr || strings == nullptr) return false;
@@ -80,13 +106,8 @@ bool ReadVersionStrings(const wchar_t* file_path, FileVersionStrings* strings) {
                                  L"LegalCopyright", L"ProductName"};
   for (wchar_t* field : fields) field[0] = L'\0';
 
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(file_path, &ignored);
-  if (size == 0) return false;
-  win::UniqueHeapMemory block(::HeapAlloc(::GetProcessHeap(), 0, size));
+  const win::UniqueHeapMemory block = LoadVersionBlock(file_path);
   if (block.get() == nullptr) return false;
-  if (!::GetFileVersionInfoW(file_path, 0, size, block.get())) return false;
-  if (!IsWellFormedNode(static_cast<const BYTE*>(block.get()), size, 0)) return false;
 
   void* translation = nullptr;
   UINT translation_length = 0;

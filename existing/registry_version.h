@@ -34,6 +34,10 @@ struct FileVersionStrings {
 // damaged resource.
 [[nodiscard]] bool ReadVersionStrings(const wchar_t* file_path, FileVersionStrings* strings);
 
+// The file version of the file's version resource (its fixed part), its four parts in one
+// number, most significant first. False for no resource, an unreadable file or a damaged one.
+[[nodiscard]] bool ReadFileVersion(const wchar_t* file_path, uint64_t* version);
+
 // `directory` and `file_name` joined by exactly one backslash; empty when either is missing,
 // empty, or longer than 1022 characters.
 [[nodiscard]] WideString CombinePath(const wchar_t* directory, const wchar_t* file_name);

@@ -54,19 +54,6 @@ struct MessageEntry {
   INT_PTR (T::*handler)(WPARAM wparam, LPARAM lparam);
 };
 
-// Runs the first row of `table` that takes the message; false when none does.
-template <class T, size_t N>
-bool DispatchThroughTable(T* self, const MessageEntry<T> (&table)[N], UINT message, WPARAM wparam, LPARAM lparam,
-                     INT_PTR* result) noexcept {
-  for (const MessageEntry<T>& entry : table) {
-    if (entry.message != message) continue;
-    if (message == WM_COMMAND && (HIWORD(wparam) != entry.code || LOWORD(wparam) != entry.id)) continue;
-    *result = (self->*entry.handler)(wparam, lparam);
-    return true;
-  }
-  return false;
-}
-
 // A dialog whose messages go through T's table, `T::kMessageMap`, first match wins.
 // Messages no row takes go to the platform's dialog handling.
 template <class T>
@@ -76,7 +63,15 @@ class DialogImpl : public Dialog {
 
  protected:
   bool ProcessMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) noexcept override {
-    return DispatchThroughTable(static_cast<T*>(this), T::kMessageMap, message, wparam, lparam, result);
+    for (const MessageEntry<T>& entry : T::kMessageMap) {
+      if (entry.message != message) continue;
+      if (message == WM_COMMAND && (HIWORD(wparam) != entry.code || LOWORD(wparam) != entry.id)) {
+        continue;
+      }
+      *result = (static_cast<T*>(this)->*entry.handler)(wparam, lparam);
+      return true;
+    }
+    return false;
   }
 };
 

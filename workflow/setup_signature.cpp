@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "existing/registry_version.h"
 #include "package/trace.h"
 #include "setup_release.h"
 
@@ -179,20 +180,9 @@ bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept {
 uint64_t MinimumSetupVersion() noexcept { return kMinimumSetupVersion; }
 
 bool HasVersionAtLeast(const wchar_t* path, uint64_t minimum) noexcept {
-  DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
-  if (size == 0) return false;
-  win::UniqueHeapMemory block(::HeapAlloc(::GetProcessHeap(), 0, size));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT fixed_size = 0;
-  if (!block || !::GetFileVersionInfoW(path, 0, size, block.get()) ||
-      !::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&fixed), &fixed_size) ||
-      fixed_size < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != VS_FFI_SIGNATURE) {
-    return false;
-  }
-  const uint64_t version = (static_cast<uint64_t>(fixed->dwFileVersionMS) << 32) | fixed->dwFileVersionLS;
-  DebugTrace(L"dwSetupVersion: %d.%d.%d.%d", static_cast<int>(HIWORD(fixed->dwFileVersionMS)),
-             static_cast<int>(LOWORD(fixed->dwFileVersionMS)), static_cast<int>(HIWORD(fixed->dwFileVersionLS)),
-             static_cast<int>(LOWORD(fixed->dwFileVersionLS)));
+  uint64_t version = 0;
+  if (!ReadFileVersion(path, &version)) return false;
+  DebugTrace(L"dwSetupVersion: %d.%d.%d.%d", static_cast<int>(version >> 48), static_cast<int>((version >> 32) & 0xFFFF),
+             static_cast<int>((version >> 16) & 0xFFFF), static_cast<int>(version & 0xFFFF));
   return version >= minimum;
 }

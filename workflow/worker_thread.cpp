@@ -38,7 +38,6 @@ constexpr size_t kPathCapacity = 1024;
 constexpr DWORD kSwitchMessageMs = 1000;
 constexpr DWORD kReportPauseMs = 1500;
 constexpr DWORD kCheckpointPollMs = 200;
-constexpr DWORD kStopPollMs = 50;
 constexpr DWORD kEndedProcessWaitMs = 5000;
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED (Vista on)
 constexpr wchar_t kTitle[] = L"Zuno Office Installation";
@@ -80,14 +79,6 @@ constexpr EndRow kEnds[] = {
 };
 
 bool StopRequested() { return CancelState.load() == kCancelConfirmed; }
-
-// Waits `milliseconds`, or less when the user stops meanwhile; true when stopped.
-bool WaitUnlessStopped(DWORD milliseconds) {
-  for (DWORD waited = 0; waited < milliseconds && !StopRequested(); waited += kStopPollMs) {
-    win::SleepFor(milliseconds - waited < kStopPollMs ? milliseconds - waited : kStopPollMs);
-  }
-  return StopRequested();
-}
 
 // Publishes the worker's downloader for the status thread, and on every way out of the
 // worker stops the status thread from reading it and takes it back before it goes.
@@ -176,7 +167,7 @@ class Installation {
       if (ok || StopRequested()) break;
       StatusPause.Pause();
       PutStatus(dialog_, fallback.message);
-      const bool stopped = WaitUnlessStopped(kSwitchMessageMs);
+      const bool stopped = win::SleepUnless(kSwitchMessageMs, StopRequested);
       StatusPause.Resume();
       if (stopped) break;
       ok = downloader_->Download(url.c_str(), package_, progress_, fallback.strategy, nullptr);
@@ -216,7 +207,7 @@ class Installation {
     DebugTrace(L"zerbo -3");
     StatusPause.Pause();
     PutStatus(dialog_, 2);
-    if (WaitUnlessStopped(kReportPauseMs)) return InstallResult::kStoppedByUser;
+    if (win::SleepUnless(kReportPauseMs, StopRequested)) return InstallResult::kStoppedByUser;
     DebugTrace(L"zerbo -5");
     while (CancelState.load() == kCancelAsking) win::SleepFor(kCheckpointPollMs);
     return StopRequested() ? InstallResult::kStoppedByUser : kGoOn;
@@ -357,12 +348,12 @@ void RemoveDownload(const wchar_t* directory) noexcept {
 }
 
 void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog) {
-  // A failure is told only if the stop has not won first: then the user's stop is the end.
-  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser && !ClaimEnd(kCancelFailing)) {
-    result = InstallResult::kStoppedByUser;
-  }
+  // A failure (an end with a message) is told only if the stop has not won first: then the
+  // user's stop is the end.
+  if (EndOf(result).message >= 0 && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
   const InstallEnd end = EndOf(result);
-  if (end.message >= 0) DebugTrace(L"zerbo -4");
+  const bool failed = end.message >= 0;
+  if (failed) DebugTrace(L"zerbo -4");
   DebugTrace(L"nInstallResult: %d nExitCode: %d", static_cast<int>(result), static_cast<int>(end.exit_code));
   if (directory != nullptr) directory->Release();
   if (result == InstallResult::kSetupStarted) {
@@ -375,15 +366,17 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
     RemoveDownload(paths.directory);
   }
   StatusPause.Pause();
-  if (result != InstallResult::kSetupStarted && result != InstallResult::kStoppedByUser) ShowFailureOnTaskbar(dialog);
-  if (end.message >= 0 && result != InstallResult::kElevationDeclined) {
-    if (result == InstallResult::kDownloadFailed || result == InstallResult::kPackageRejected) {
-      ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
+  if (failed) {
+    ShowFailureOnTaskbar(dialog);
+    const WideString text = GetMessageText(end.message);
+    if (result == InstallResult::kElevationDeclined) {
+      // The dialog is gone by then: a box of its own, with the dialog's title.
+      win::ShowMessageBox(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+    } else {
+      if (end.message == 1) ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
+      PutStatus(dialog, end.message);
+      win::AppMessageBox(text.c_str(), MB_OK | MB_ICONERROR);
     }
-    PutStatus(dialog, end.message);
-    win::AppMessageBox(GetMessageText(end.message).c_str(), MB_OK | MB_ICONERROR);
-  } else if (result == InstallResult::kElevationDeclined) {
-    win::ShowMessageBox(nullptr, GetMessageText(end.message).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
   }
   Hooks().report_end(dialog, end.exit_code);
 }

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/pixels.h"
+
 namespace {
 
 SRWLOCK g_print_lock = SRWLOCK_INIT;
@@ -104,32 +106,6 @@ BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
   return TRUE;
 }
 
-// A 32-bit top-down image of `width` x `height` pixels, drawn by `paint` into a memory DC.
-template <typename Paint>
-std::vector<DWORD> Capture(int width, int height, Paint paint) {
-  std::vector<DWORD> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
-  BITMAPINFO format = {};
-  format.bmiHeader.biSize = sizeof(format.bmiHeader);
-  format.bmiHeader.biWidth = width;
-  format.bmiHeader.biHeight = -height;
-  format.bmiHeader.biPlanes = 1;
-  format.bmiHeader.biBitCount = 32;
-  format.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC memory = ::CreateCompatibleDC(nullptr);
-  HBITMAP image = ::CreateDIBSection(memory, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (image != nullptr) {
-    HGDIOBJ old = ::SelectObject(memory, image);
-    paint(memory);
-    ::GdiFlush();
-    std::copy_n(static_cast<const DWORD*>(bits), pixels.size(), pixels.begin());
-    ::SelectObject(memory, old);
-    ::DeleteObject(image);
-  }
-  ::DeleteDC(memory);
-  return pixels;
-}
-
 // Icon handles are not comparable across processes, so the box's icon is told by what the
 // screen shows: the icon control's pixels against each standard icon drawn on the same
 // background.
@@ -144,7 +120,7 @@ std::wstring IconOf(HWND box) {
   const int height = ::GetSystemMetrics(SM_CYICON);
   ::RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   ::Sleep(100);
-  const std::vector<DWORD> shown = Capture(width, height, [&](HDC memory) {
+  const std::vector<DWORD> shown = test::PixelsOf(width, height, [&](HDC memory) {
     HDC screen = ::GetDC(nullptr);
     ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     ::ReleaseDC(nullptr, screen);
@@ -158,7 +134,7 @@ std::wstring IconOf(HWND box) {
   std::wstring best = L"other";
   size_t best_difference = shown.size() / 10;  // at most a tenth of the pixels may differ
   for (const auto& known : icons) {
-    const std::vector<DWORD> drawn = Capture(width, height, [&](HDC memory) {
+    const std::vector<DWORD> drawn = test::PixelsOf(width, height, [&](HDC memory) {
       const COLORREF fill = RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
       HBRUSH brush = ::CreateSolidBrush(fill);
       RECT all = {0, 0, width, height};
