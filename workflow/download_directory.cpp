@@ -5,6 +5,7 @@
 #include <sddl.h>
 #include <winternl.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <utility>
 
@@ -14,6 +15,8 @@ namespace {
 
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);  // STATUS_OBJECT_NAME_COLLISION
 constexpr ULONG kCreateOnly = 2;                                           // FILE_CREATE
+constexpr ULONG kOpenOrCreate = 3;                                         // FILE_OPEN_IF
+constexpr ULONG_PTR kCreated = 2;                                          // FILE_CREATED
 constexpr ULONG kDirectoryFile = 0x00000001;                               // FILE_DIRECTORY_FILE
 constexpr ULONG kSynchronousIo = 0x00000020;                               // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kOpenReparsePoint = 0x00200000;                            // FILE_OPEN_REPARSE_POINT
@@ -24,19 +27,23 @@ bool PlatformKeepsOwners() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
 }
 
-bool RandomName(const wchar_t* root, wchar_t* path, size_t capacity) {
-  USHORT number = 0;
-  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&number), sizeof(number),
+bool RandomName(const wchar_t* root, wchar_t prefix, wchar_t* path, size_t capacity) {
+  uint32_t number[4] = {};
+  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(number), sizeof(number),
                                         BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
     return false;
   }
-  const int length = _snwprintf(path, capacity, L"%s\\0%04X.tmp", root, number);
+  const int length = _snwprintf(path, capacity, L"%s\\%c%08X%08X%08X%08X.tmp", root, prefix, number[0], number[1],
+                                number[2], number[3]);
   return length > 0 && static_cast<size_t>(length) < capacity;
 }
 
-// Creates `path` as a new directory with `security` and opens it, in one step: either this
-// call made it and holds it, or nothing is held. Sets `*collided` when the name existed.
-HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, bool* collided) {
+// Creates `path` as a directory with `security` and opens it, in one step (`disposition`
+// FILE_CREATE, or FILE_OPEN_IF to take one that exists): nothing is held unless this call
+// opened a directory. Sets `*collided` when FILE_CREATE met an existing name, `*created` when
+// this call made the directory.
+HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, ULONG disposition, bool* collided,
+                     bool* created) {
   wchar_t nt_path[DownloadDirectory::kPathCapacity + 8];
   const int length = _snwprintf(nt_path, sizeof(nt_path) / sizeof(nt_path[0]), L"\\??\\%s", path);
   if (length <= 0) return INVALID_HANDLE_VALUE;
@@ -47,9 +54,10 @@ HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, bool* c
   HANDLE handle = nullptr;
   const NTSTATUS status =
       ::NtCreateFile(&handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
-                     &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, kCreateOnly,
+                     &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
                      kDirectoryFile | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
   *collided = status == kNameCollision;
+  *created = status >= 0 && io.Information == kCreated;
   return status >= 0 ? handle : INVALID_HANDLE_VALUE;
 }
 
@@ -73,6 +81,23 @@ bool IsSound(HANDLE directory) {
 
 }  // namespace
 
+win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing, bool* collided) noexcept {
+  bool name_existed = false, created = false;
+  const win::UniqueLocalMemory security = AdminOnlyDirectorySecurity();
+  win::UniqueFile directory;
+  if (security) {
+    directory.reset(CreateAndOpen(path, security.get(), existing == ExistingFolder::kOpen ? kOpenOrCreate : kCreateOnly,
+                                  &name_existed, &created));
+  }
+  if (collided != nullptr) *collided = name_existed;
+  if (directory.valid() && !IsSound(directory.get())) {
+    DebugTrace(L"szDirectory refused: %s", path);
+    directory.reset();
+    if (created) ::RemoveDirectoryW(path);
+  }
+  return directory;
+}
+
 bool IsTrustedOwner(PSID owner) noexcept {
   return owner != nullptr && ::IsValidSid(owner) &&
          (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));
@@ -90,7 +115,7 @@ win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
   return win::UniqueLocalMemory(descriptor);
 }
 
-bool DownloadDirectory::Create(const wchar_t* root) noexcept {
+bool DownloadDirectory::Create(const wchar_t* root, wchar_t prefix) noexcept {
   handle_.reset();
   path_[0] = L'\0';
   wchar_t system_temp[MAX_PATH];
@@ -100,20 +125,12 @@ bool DownloadDirectory::Create(const wchar_t* root) noexcept {
     wcscat(system_temp, L"\\Temp");
     root = system_temp;
   }
-  const win::UniqueLocalMemory security = AdminOnlyDirectorySecurity();
-  if (!security) return false;
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    if (!RandomName(root, path_, kPathCapacity)) break;
+    if (!RandomName(root, prefix, path_, kPathCapacity)) break;
     bool collided = false;
-    win::UniqueFile directory(CreateAndOpen(path_, security.get(), &collided));
+    win::UniqueFile directory = CreateProtectedFolder(path_, ExistingFolder::kRefuse, &collided);
     if (collided) continue;
     if (!directory.valid()) break;
-    if (!IsSound(directory.get())) {
-      DebugTrace(L"szDirectoryDownload refused: %s", path_);
-      directory.reset();
-      ::RemoveDirectoryW(path_);
-      break;
-    }
     handle_ = std::move(directory);
     return true;
   }

@@ -22,11 +22,17 @@ class DownloadDirectory {
   DownloadDirectory(const DownloadDirectory&) = delete;
   DownloadDirectory& operator=(const DownloadDirectory&) = delete;
 
-  // Creates "0XXXX.tmp" (four random hexadecimal digits) under `root`, or under the system's
-  // Temp folder when `root` is null, and holds it. False when no fresh name could be taken,
-  // the directory could not be made, or what was opened is a reparse point or owned by
-  // anyone but Administrators or SYSTEM; nothing is then held or left.
-  [[nodiscard]] bool Create(const wchar_t* root = nullptr) noexcept;
+  // Creates "<prefix><32 random hexadecimal digits>.tmp" under `root`, or under the system's
+  // Temp folder when `root` is null, and holds it. The 128 random bits leave no name to guess
+  // before the directory is made or after it is gone. False when no fresh name could be
+  // taken, the directory could not be made, or what was opened is a reparse point or owned
+  // by anyone but Administrators or SYSTEM; nothing is then held or left.
+  [[nodiscard]] bool Create(const wchar_t* root = nullptr, wchar_t prefix = kDownloadPrefix) noexcept;
+
+  // The first letter of the names: the download directories, and the folders of the
+  // installer's own copies that the restart entry starts.
+  static constexpr wchar_t kDownloadPrefix = L'0';
+  static constexpr wchar_t kRestartCopyPrefix = L'R';
 
   [[nodiscard]] const wchar_t* path() const noexcept { return path_; }
   // The held directory, or INVALID_HANDLE_VALUE once released.
@@ -38,6 +44,17 @@ class DownloadDirectory {
   wchar_t path_[kPathCapacity] = {};
   win::UniqueFile handle_;
 };
+
+// How CreateProtectedFolder treats a name that exists.
+enum class ExistingFolder { kRefuse, kOpen };
+
+// Creates `path` as a directory with AdminOnlyDirectorySecurity and opens it, in one step (or,
+// with kOpen, opens the directory already there), holding it with read and write sharing but
+// no delete. Invalid unless what was opened is a plain directory, not a reparse point, owned by
+// Administrators or SYSTEM; a directory this call made and then refused is removed again.
+// `*collided` (may be null) tells that the name existed and was refused.
+[[nodiscard]] win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing,
+                                                    bool* collided = nullptr) noexcept;
 
 // True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
 [[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;

@@ -166,7 +166,7 @@ std::wstring SystemTemp() {
   return std::wstring(windows) + L"\\Temp\\";
 }
 
-// The download directories ("0xxxx.tmp") in the system's Temp folder.
+// The download directories ("0<32 hex digits>.tmp") in the system's Temp folder.
 std::set<std::wstring> DownloadDirectories() {
   const std::wstring temp = SystemTemp();
   std::set<std::wstring> found;

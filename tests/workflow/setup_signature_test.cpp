@@ -115,7 +115,7 @@ TEST(DownloadDirectory, FreshUnderTheSystemTempAndHeldUntilReleased) {
   ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
   const std::wstring path = first.path();
   EXPECT_EQ(_wcsnicmp(path.c_str(), (std::wstring(windows) + L"\\Temp\\0").c_str(), wcslen(windows) + 7), 0) << path;
-  EXPECT_EQ(path.size(), wcslen(windows) + 15) << path;  // \Temp\0XXXX.tmp
+  EXPECT_EQ(path.size(), wcslen(windows) + 43) << path;  // \Temp\0<32 hex digits>.tmp
   EXPECT_NE(path, second.path());
   EXPECT_FALSE(::RemoveDirectoryW(path.c_str()));
   for (DownloadDirectory* held : {&first, &second}) {
