@@ -163,17 +163,21 @@ bool SameFile(HANDLE a, HANDLE b) noexcept {
   return same_way && first.volume == second.volume && memcmp(first.id, second.id, sizeof(first.id)) == 0;
 }
 
+win::UniqueFile OpenToCompare(const wchar_t* path, bool directory) noexcept {
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const DWORD flags = directory ? FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
+  return win::UniqueFile(::CreateFileW(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
 bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept {
   wchar_t image[MAX_PATH * 4];
   DWORD length = MAX_PATH * 4;
   if (!::QueryFullProcessImageNameW(process, 0, image, &length)) return false;
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const win::UniqueFile started(::CreateFileW(image, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const win::UniqueFile started = OpenToCompare(image, false);
   wchar_t* name = wcsrchr(image, L'\\');
   if (name == nullptr) return false;
   *name = L'\0';
-  const win::UniqueFile folder(::CreateFileW(image, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const win::UniqueFile folder = OpenToCompare(image, true);
   return SameFile(started.get(), file) && SameFile(folder.get(), directory);
 }
 

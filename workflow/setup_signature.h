@@ -29,6 +29,11 @@
 // the platform and the volume give one, else by volume serial and 64-bit index.
 [[nodiscard]] bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept;
 
+// Opens `path`, a file or (`directory`) a directory, for SameFile only: reading its attributes,
+// every sharing allowed, a reparse point itself rather than its target. Invalid on failure.
+// (Where the 128-bit id is missing, the file index needs FILE_READ_ATTRIBUTES.)
+[[nodiscard]] win::UniqueFile OpenToCompare(const wchar_t* path, bool directory) noexcept;
+
 // True when the two handles name the same file or directory.
 [[nodiscard]] bool SameFile(HANDLE a, HANDLE b) noexcept;
 
