@@ -18,6 +18,7 @@
 #include "win/clock.h"
 #include "win/window.h"
 #include "workflow/download_directory.h"
+#include "workflow/setup_environment.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -138,7 +139,7 @@ class Installation {
   }
 
  private:
-  LaunchPaths Paths() const { return {installer_, package_, directory_.path()}; }
+  LaunchPaths Paths() const { return {installer_, package_, directory_.path(), temp_}; }
 
   bool MakeDirectory() {
     if (!directory_.Create()) return false;
@@ -151,8 +152,10 @@ class Installation {
     _snwprintf(package_, capacity, L"%s\\Setup.dat", directory);
     _snwprintf(decoded_, capacity, L"%s\\DeSetup.dat", directory);
     _snwprintf(installer_, capacity, L"%s\\SetupB.exe", directory);
+    _snwprintf(temp_, capacity, L"%s\\Temp", directory);
     DebugTrace(L"szFileSavePath 5: %s", package_);
-    return true;
+    // The setup's own temporary folder, as protected as the directory it lies in.
+    return ::CreateDirectoryW(temp_, nullptr) != FALSE;
   }
 
   // Direct, then the default proxy, then the IE settings; one attempt each.
@@ -224,6 +227,7 @@ class Installation {
   wchar_t package_[kPathCapacity] = {};
   wchar_t decoded_[kPathCapacity] = {};
   wchar_t installer_[kPathCapacity] = {};
+  wchar_t temp_[kPathCapacity] = {};
   win::UniqueFile setup_;
 };
 
@@ -293,7 +297,8 @@ InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDL
   ::ShowWindow(dialog, SW_HIDE);
   WideString argument = GetFirstArgument();
   WideString command_line = FormatLaunchCommandLine(paths.installer, argument.c_str(), language);
-  if (command_line.empty()) return InstallResult::kLaunchFailed;
+  const win::UniqueLocalMemory environment = paths.temp != nullptr ? SetupEnvironment(paths.temp) : win::UniqueLocalMemory();
+  if (command_line.empty() || !environment) return InstallResult::kLaunchFailed;
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -301,7 +306,8 @@ InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDL
   // Its own directory as the current one: the only folder it may look in for a DLL first
   // is the one that only administrators can write.
   if (!hooks.create_process(nullptr, const_cast<wchar_t*>(command_line.c_str()), nullptr, nullptr, FALSE,
-                            CREATE_SUSPENDED, nullptr, paths.directory, &startup, &process)) {
+                            CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, environment.get(), paths.directory, &startup,
+                            &process)) {
     const DWORD error = ::GetLastError();
     DebugTrace(L"CreateProcess error: %d", static_cast<int>(error));
     return error == kElevationRequired ? StartElevated(paths, dialog) : InstallResult::kLaunchFailed;
@@ -335,8 +341,8 @@ void RemoveDownload(const wchar_t* directory) noexcept {
   HANDLE find = ::FindFirstFileW(pattern.c_str(), &entry);
   if (find != INVALID_HANDLE_VALUE) {
     do {
-      // Nothing of the installer's is a folder: one found there can only be empty (a full one
-      // stays, and with it the download directory, until the restart).
+      // The setup's temp folder is the installer's only folder there, and empty unless a setup
+      // ran: a full one stays, and with it the download directory, until the restart.
       const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
       if (folder && (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0)) continue;
       const WideString path = WideString::Format(L"%s\\%s", directory, entry.cFileName);
@@ -359,7 +365,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
   if (result == InstallResult::kSetupStarted) {
     // The setup runs from there: its files go at the next restart, the directory after them
     // (the installer is named twice, as the package path that became it).
-    for (const wchar_t* path : {paths.installer, paths.downloaded, paths.installer, paths.directory}) {
+    for (const wchar_t* path : {paths.installer, paths.downloaded, paths.installer, paths.temp, paths.directory}) {
       if (path != nullptr && path[0] != L'\0') ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
   } else {

@@ -82,10 +82,11 @@ struct LaunchPaths {
   const wchar_t* installer;   // SetupB.exe
   const wchar_t* downloaded;  // the package
   const wchar_t* directory;   // the download directory
+  const wchar_t* temp;        // the setup's TEMP and TMP, a folder in the download directory
 };
 
-// Hides the dialog and starts the installer suspended, with its command line and its own
-// directory as the current one. It runs only if the started image is the file that
+// Hides the dialog and starts the installer suspended, with its command line, its own
+// directory as the current one, and SetupEnvironment(paths.temp) (no launch without it). It runs only if the started image is the file that
 // `setup_file` holds, in the directory that `directory` holds, and only if the worker wins
 // the end (ClaimEnd, immediately before the resume); otherwise it is ended unrun. Where the
 // platform asks for elevation (ERROR_ELEVATION_REQUIRED), it is started through the shell,
@@ -94,8 +95,8 @@ struct LaunchPaths {
 [[nodiscard]] InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDLE directory,
                                             HWND dialog, int32_t language);
 
-// Carries out `result` (EndOf): a started setup's files wait for the next restart (the
-// directory after its files); every other end deletes the download, files still open at
+// Carries out `result` (EndOf): a started setup's files wait for the next restart (its temp
+// folder, then the directory, after its files); every other end deletes the download, files still open at
 // once at the next restart. Releases `directory` first (may be null). Then tells the user,
 // and hands the exit code to the dialog.
 void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog);

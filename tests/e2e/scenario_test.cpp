@@ -146,6 +146,10 @@ Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_
   return run;
 }
 
+// Variables that load code into a process, as a program of the user's may plant them.
+constexpr const wchar_t* kPlantedVariables[] = {L"COR_ENABLE_PROFILING", L"COR_PROFILER_PATH", L"DOTNET_STARTUP_HOOKS",
+                                                L"COMPlus_DbgJITDebugLaunchSetting"};
+
 std::string Narrow(const std::wstring& text) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
@@ -211,6 +215,8 @@ class Scenario : public testing::Test {
     ::DeleteFileW(demo_log_.c_str());
     ::SetEnvironmentVariableW(L"ZUNO_DEMO_LOG", demo_log_.c_str());
     ::SetEnvironmentVariableW(L"ZUNO_DEMO_SECONDS", L"1");
+    // What any program of the user's can set for the next ones it starts: never the setup's.
+    for (const wchar_t* name : kPlantedVariables) ::SetEnvironmentVariableW(name, L"Z:\\planted\\profiler.dll");
     SetLanguage(kLanguageVietnamese);
     before_ = DownloadDirectories();
   }
@@ -300,16 +306,25 @@ class Scenario : public testing::Test {
     const std::wstring expected = L"\"" + installer + L"\" " + argument +
                                   (language == kLanguageEnglish ? L" /English" : L" /Vietnamese");
     EXPECT_EQ(SetupCommandLine(), expected) << Report(run);
+    // Its temporary folder lies in the protected directory, and no variable the user planted
+    // to load code reached it.
+    const std::vector<std::string> environment = test::ReadLines(demo_log_ + L".env");
+    const std::string temp = Narrow(fresh[0] + L"\\Temp");
+    for (const char* name : {"TEMP=", "TMP="}) {
+      EXPECT_EQ(std::count(environment.begin(), environment.end(), name + temp), 1) << name;
+    }
+    for (const std::string& line : environment) EXPECT_EQ(line.find("planted"), std::string::npos) << line;
     // (The demo setup adds a record of its own beside itself.)
     std::vector<std::wstring> files = FilesIn(fresh[0]);
     files.erase(std::remove(files.begin(), files.end(), L"SetupB.exe.log"), files.end());
     EXPECT_EQ(files, (std::vector<std::wstring>{L"Setup.dat", L"SetupB.exe"}));
     const std::vector<std::wstring> pending = test::PendingDeletions();
-    ASSERT_EQ(pending.size(), 4u);
+    ASSERT_EQ(pending.size(), 5u);
     EXPECT_NE(pending[0].find(installer), std::wstring::npos);
     EXPECT_NE(pending[1].find(fresh[0] + L"\\Setup.dat"), std::wstring::npos);
-    EXPECT_NE(pending[3].find(fresh[0]), std::wstring::npos);
-    EXPECT_EQ(pending[3].size(), pending[3].find(fresh[0]) + fresh[0].size());
+    EXPECT_NE(pending[3].find(fresh[0] + L"\\Temp"), std::wstring::npos);
+    EXPECT_NE(pending[4].find(fresh[0]), std::wstring::npos);
+    EXPECT_EQ(pending[4].size(), pending[4].find(fresh[0]) + fresh[0].size());
   }
 
   // A confirmed stop, wherever it lands, ends the installer with 1602 within moments: nothing

@@ -17,10 +17,35 @@
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 #include "workflow/download_directory.h"
+#include "workflow/setup_environment.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
 namespace {
+
+// ---- The setup's environment ---------------------------------------------------------------------
+
+// The block as text, "|" after each variable.
+std::wstring Flatten(const win::UniqueLocalMemory& block) {
+  std::wstring text;
+  for (const wchar_t* entry = static_cast<const wchar_t*>(block.get()); *entry != L'\0'; entry += wcslen(entry) + 1) {
+    text += std::wstring(entry) + L"|";
+  }
+  return text;
+}
+
+TEST(SetupEnvironment, CodeLoadingVariablesGoAndTheReplacedTakeTheirSortedPlaces) {
+  const wchar_t parent[] =
+      L"=C:=C:\\x\0ALLUSERSPROFILE=C:\\ProgramData\0COMPlus_EnableDiagnostics=1\0COR_ENABLE_PROFILING=1\0"
+      L"cor_profiler_path_64=p.dll\0CORECLR_PROFILER=x\0COR_SETTING_KEPT=1\0DOTNET_STARTUP_HOOKS=h.dll\0"
+      L"JAVA_TOOL_OPTIONS=-javaagent:a.jar\0Path=C:\\Users\\u\\bin\0tmp=C:\\Users\\u\\Temp\0"
+      L"USERNAME=u\0_NT_SYMBOL_PATH=srv*s.dll\0__COMPAT_LAYER=RunAsInvoker\0";
+  const EnvironmentValue replaced[] = {{L"PATH", L"S"}, {L"TEMP", L"T"}, {L"TMP", L"T"}};
+  EXPECT_EQ(Flatten(BuildEnvironmentBlock(parent, replaced, 3)),
+            L"=C:=C:\\x|ALLUSERSPROFILE=C:\\ProgramData|COR_SETTING_KEPT=1|PATH=S|TEMP=T|TMP=T|USERNAME=u|");
+  // An empty parent still gets the replaced ones.
+  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"\0", replaced, 3)), L"PATH=S|TEMP=T|TMP=T|");
+}
 
 // ---- The launch command line ------------------------------------------------------------------
 
@@ -143,6 +168,8 @@ class Launch : public testing::Test {
     test::ClearPendingDeletions();
     ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
     installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+    temp_ = std::wstring(directory_.path()) + L"\\Temp";
+    ASSERT_TRUE(::CreateDirectoryW(temp_.c_str(), nullptr));
     package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
     ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
     test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
@@ -162,7 +189,7 @@ class Launch : public testing::Test {
       ::CloseHandle(g_record.process);
     }
   }
-  LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), directory_.path()}; }
+  LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), directory_.path(), temp_.c_str()}; }
   // The launch, holding the installer as the worker does after its check, then its end.
   InstallResult Run(int32_t language) {
     win::UniqueFile held = OpenForLaunch(installer_.c_str());
@@ -193,7 +220,7 @@ class Launch : public testing::Test {
 
   test::TempDir dir_;
   DownloadDirectory directory_;
-  std::wstring installer_, package_;
+  std::wstring installer_, package_, temp_;
   HWND window_ = nullptr;
   win::MessageBoxFunction previous_box_ = nullptr;
 };
@@ -212,11 +239,12 @@ TEST_F(Launch, StartsTheInstallerInItsOwnDirectoryWithItsCommandLineAndHidesTheD
   EXPECT_TRUE(test::FileExists(installer_));
   EXPECT_TRUE(test::FileExists(package_));
   const std::vector<std::wstring> pending = test::PendingDeletions();
-  ASSERT_EQ(pending.size(), 4u);
+  ASSERT_EQ(pending.size(), 5u);
   EXPECT_TRUE(EndsWith(pending[0], installer_));
   EXPECT_TRUE(EndsWith(pending[1], package_));
   EXPECT_TRUE(EndsWith(pending[2], installer_));
-  EXPECT_TRUE(EndsWith(pending[3], directory_.path()));
+  EXPECT_TRUE(EndsWith(pending[3], temp_));
+  EXPECT_TRUE(EndsWith(pending[4], directory_.path()));
   // Started suspended, found to be the checked file, and let run.
   ASSERT_NE(g_record.process, nullptr);
   EXPECT_EQ(Record(installer_).find(g_record.command_line + L"\n" + directory_.path()), 0u);
@@ -289,7 +317,7 @@ TEST_F(Launch, ElevatedStartOnlyWhenElevationIsRequiredAndWithoutParameters) {
   EXPECT_EQ(g_record.shell_file, installer_);
   EXPECT_FALSE(g_record.shell_had_parameters);
   EXPECT_TRUE(g_record.boxes.empty());
-  EXPECT_EQ(test::PendingDeletions().size(), 4u);
+  EXPECT_EQ(test::PendingDeletions().size(), 5u);
   EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{0});
 }
 
@@ -328,6 +356,8 @@ TEST_F(Launch, EveryOtherFailedStartIsToldAndRemovesTheDownload) {
     if (directory_.handle() == INVALID_HANDLE_VALUE) {
       ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
       installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+    temp_ = std::wstring(directory_.path()) + L"\\Temp";
+    ASSERT_TRUE(::CreateDirectoryW(temp_.c_str(), nullptr));
       package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
       ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
     }
