@@ -77,22 +77,38 @@ bool ParseDigits(const wchar_t*& text, uint32_t* value) {
 }
 
 // The platform calls tests replace (see SetHttpCallsForTesting).
-const HttpCalls kPlatformCalls = {::WinHttpSendRequest, ::WinHttpQueryDataAvailable, ::WinHttpSetOption};
+const HttpCalls kPlatformCalls = {::WinHttpSendRequest, ::WinHttpQueryDataAvailable, ::WinHttpSetOption,
+                                  ::WinHttpSetCredentials};
 std::atomic<const HttpCalls*> g_calls{&kPlatformCalls};
 const HttpCalls& Calls() { return *g_calls.load(); }
+
+// A proxy's challenge that only the logged-on user's own logon can answer: a company proxy
+// (of modes 2 and 3) that asks for NTLM or Negotiate, on an attempt without a caller's
+// credentials. The request's autologon policy is lowered for it, which lets the platform hand
+// the default credentials to the proxy that asked. The download host still never gets them:
+// they are set for the proxy only (WINHTTP_AUTH_TARGET_PROXY), and a 401 of the host is never
+// answered without a caller's credentials, so no server challenge ever meets them.
+bool LetProxyHaveTheLogon(HINTERNET request, DWORD scheme) {
+  if (scheme != WINHTTP_AUTH_SCHEME_NTLM && scheme != WINHTTP_AUTH_SCHEME_NEGOTIATE) return false;
+  DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+  return Calls().set_option(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon)) != FALSE;
+}
 
 // Sends the request until a response is accepted (200 or 206) or the exchange ends.
 // Each challenge is answered once (the same challenge twice in a row ends it), at most
 // kMaxAuthAnswers challenges in all, and at most kMaxResends resends that the platform asks for.
-// `final_status` receives the last status code read.
-bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, DWORD* final_status) {
+// A proxy's challenge without a caller's credentials is answered only where `proxy_logon`
+// allows the user's own logon (LetProxyHaveTheLogon). `final_status` receives the last status
+// code read.
+bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, bool proxy_logon,
+                    DWORD* final_status) {
   DWORD proxy_scheme = 0;
   DWORD last_status = 0;
   int answers = 0;
   int resends = 0;
   for (;;) {
     if (proxy_scheme != 0) {
-      ::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, proxy_scheme, user_name, password, nullptr);
+      Calls().set_credentials(request, WINHTTP_AUTH_TARGET_PROXY, proxy_scheme, user_name, password, nullptr);
     }
     const bool sent = Calls().send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
                       ::WinHttpReceiveResponse(request, nullptr);
@@ -116,11 +132,12 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
     DWORD supported = 0, first = 0, target = 0;
     if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
     if (status == HTTP_STATUS_DENIED) {
-      if (!::WinHttpSetCredentials(request, target, ChooseAuthScheme(supported), user_name, password, nullptr)) {
+      if (!Calls().set_credentials(request, target, ChooseAuthScheme(supported), user_name, password, nullptr)) {
         return false;
       }
     } else {
       proxy_scheme = ChooseAuthScheme(supported);
+      if (user_name == nullptr && !(proxy_logon && LetProxyHaveTheLogon(request, proxy_scheme))) return false;
     }
     last_status = status;
   }
@@ -307,7 +324,8 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   if (!OpenRequest(url, mode, &attempt)) return false;
 
   DWORD status = 0;
-  if (!RunRequestLoop(attempt.request.get(), user_name, password, &status)) {
+  const bool proxy_logon = (mode == kModeDefaultProxy || mode == kModeIeProxy) && session_proxied_;
+  if (!RunRequestLoop(attempt.request.get(), user_name, password, proxy_logon, &status)) {
     // The bytes on disk lie past the file's end now: what comes next starts from zero.
     if (attempt.resuming && status == kHttpRangeNotSatisfiable) {
       resume_ = ResumePoint();

@@ -128,6 +128,7 @@ class HttpDownloader {
                     TransferProgress* progress);
 
   // A WinHTTP session for `mode`, or null. Mode 3 asks for the proxy that serves `url`.
+  // Records whether the session goes through a proxy.
   HINTERNET OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url);
   // Reads a fresh copy of the current user's IE proxy settings; true when one is now held.
   bool LoadIeProxyConfig();
@@ -210,6 +211,7 @@ class HttpDownloader {
   ResumePoint resume_;
   uint32_t try_bytes_ = 0;       // bytes the last attempt put on disk
   bool restart_asked_ = false;   // the last attempt's answer said: start again from zero
+  bool session_proxied_ = false; // the last session opened goes through a proxy
 };
 
 // `url` with "http://" in front unless it starts with http:// or https:// (any case); at
@@ -244,11 +246,13 @@ using ChunkAllocator = void* (*)(size_t size);
 void SetChunkAllocatorForTesting(ChunkAllocator allocator);
 
 // The WinHTTP calls that tests replace where Wine cannot produce the case (endless resends,
-// an impossible amount available) or cannot report it (the autologon policy of a request).
+// an impossible amount available) or cannot report it (the autologon policy of a request, the
+// default credentials, which Wine refuses to set).
 struct HttpCalls {
   decltype(&::WinHttpSendRequest) send_request;
   decltype(&::WinHttpQueryDataAvailable) query_data_available;
   decltype(&::WinHttpSetOption) set_option;
+  decltype(&::WinHttpSetCredentials) set_credentials;
 };
 [[nodiscard]] const HttpCalls& PlatformHttpCalls();
 // Null restores the platform's.

@@ -26,12 +26,27 @@ bool HttpDownloader::LoadIeProxyConfig() {
   return true;
 }
 
+namespace {
+
+// Whether the machine's default proxy setting names a proxy.
+bool DefaultProxyNamed() {
+  WINHTTP_PROXY_INFO info = {};
+  if (!::WinHttpGetDefaultProxyConfiguration(&info)) return false;
+  win::UniqueGlobalMemory proxy(info.lpszProxy);
+  win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
+  return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr && info.lpszProxy[0] != L'\0';
+}
+
+}  // namespace
+
 HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url) {
+  session_proxied_ = mode == kModeNamedProxy || mode == kModeIeProxy;
   switch (mode) {
     case kModeDirect:
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeDefaultProxy:
+      session_proxied_ = DefaultProxyNamed();
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeNamedProxy: {
@@ -76,6 +91,7 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   // session (WINHTTP_OPTION_PROXY) is what Windows offers, but Wine 8 ignores that option,
   // so a session is opened afresh with it; on Windows the two come to the same.
   const bool direct = info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY || info.lpszProxy == nullptr;
+  session_proxied_ = !direct;
   HINTERNET replaced = direct ? ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                               WINHTTP_NO_PROXY_BYPASS, 0)
                               : ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, info.lpszProxy,

@@ -15,6 +15,9 @@
                        until the client goes
   /authturns/KEY       401 and 407 (Basic) in turn, for ever, whatever the credentials; each
                        request appended to requests-KEY.log beside MODE_FILE
+  /proxy-ntlm          407 asking for NTLM, as a company proxy does (also when this server is
+                       asked as a proxy, for any host)
+  /ntlm401             401 asking for NTLM
   /via                 "proxy" when the request came through a proxy (Via header), else "direct"
   /echo/...            the request path as the body
   /range               the Range header as the body ("none" without one)
@@ -77,6 +80,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         path = self.path
+        if path.startswith("http://"):  # asked as a proxy
+            path = "/" + path.split("/", 3)[3]
         if path == "/current" or ALL_CURRENT:
             try:
                 with open(MODE_FILE) as mode:
@@ -149,6 +154,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(self.send(401, b"who?", [("WWW-Authenticate", 'Basic realm="zuno"')]))
             else:
                 self.wfile.write(self.send(407, b"proxy?", [("Proxy-Authenticate", 'Basic realm="zuno"')]))
+        elif path == "/proxy-ntlm":
+            self.wfile.write(self.send(407, b"logon?", [("Proxy-Authenticate", "NTLM")]))
+        elif path == "/ntlm401":
+            self.wfile.write(self.send(401, b"logon?", [("WWW-Authenticate", "NTLM")]))
         elif path == "/via":
             self.wfile.write(self.send(200, b"proxy" if self.headers.get("Via") else b"direct"))
         elif path == "/silent":

@@ -409,6 +409,7 @@ TEST_F(DownloadTest, EachChallengeIsAnsweredOnce) {
 // policy of a request) nor produce it (endless resends, an impossible amount available).
 struct PlatformRecord {
   std::vector<DWORD> autologon;  // the policy set on each request
+  std::vector<std::string> logons;  // the default credentials set: "proxy|server scheme"
   int sends = 0;
   bool endless_resends = false;
   bool huge_available = false;
@@ -419,6 +420,13 @@ PlatformRecord g_platform;
 BOOL WINAPI RecordSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
   if (option == WINHTTP_OPTION_AUTOLOGON_POLICY) g_platform.autologon.push_back(*static_cast<DWORD*>(buffer));
   return PlatformHttpCalls().set_option(handle, option, buffer, length);
+}
+// Wine refuses the default credentials (null name and password): they are recorded here instead.
+BOOL WINAPI RecordSetCredentials(HINTERNET request, DWORD target, DWORD scheme, LPCWSTR user, LPCWSTR password,
+                                 LPVOID parameters) {
+  if (user != nullptr) return PlatformHttpCalls().set_credentials(request, target, scheme, user, password, parameters);
+  g_platform.logons.push_back((target == WINHTTP_AUTH_TARGET_PROXY ? "proxy " : "server ") + std::to_string(scheme));
+  return TRUE;
 }
 BOOL WINAPI RecordSend(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID data, DWORD data_length, DWORD total,
                        DWORD_PTR context) {
@@ -439,7 +447,7 @@ void* RecordChunk(size_t size) {
   if (size > g_platform.largest_chunk) g_platform.largest_chunk = size;
   return ::HeapAlloc(::GetProcessHeap(), 0, size);
 }
-const HttpCalls kRecordingCalls = {RecordSend, HugeAvailable, RecordSetOption};
+const HttpCalls kRecordingCalls = {RecordSend, HugeAvailable, RecordSetOption, RecordSetCredentials};
 
 class BoundsTest : public ResumeTest {
  protected:
@@ -467,6 +475,28 @@ TEST_F(BoundsTest, NoLogonCredentialsForTheHostAndNoChunkBeyondTheFile) {
   EXPECT_EQ(requests.size(), 3u);
   EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(3, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
   EXPECT_LE(g_platform.largest_chunk, static_cast<size_t>(kMaxChunkBytes));
+}
+
+// A company proxy that asks for the user's own logon (NTLM) gets it in mode 2, for the proxy
+// only and under a policy lowered for that request alone. The host never does: not when it
+// asks itself, through the proxy or directly, nor when it poses as a proxy on a direct line.
+TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
+  test::SetDefaultProxy("127.0.0.1:18081");
+  const auto transfer = [&](const wchar_t* path, int32_t mode) {
+    return downloader_.TransferFile((std::wstring(kOrigin) + path).c_str(), target_.c_str(), nullptr, 0, 0, nullptr,
+                                    mode, nullptr, nullptr, nullptr, nullptr);
+  };
+  EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDefaultProxy));
+  constexpr DWORD kHigh = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+  EXPECT_EQ(g_platform.autologon, (std::vector<DWORD>{kHigh, WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW}));
+  EXPECT_EQ(g_platform.logons, std::vector<std::string>{"proxy " + std::to_string(WINHTTP_AUTH_SCHEME_NTLM)});
+
+  g_platform = PlatformRecord();
+  EXPECT_FALSE(transfer(L"/ntlm401", kModeDefaultProxy));
+  EXPECT_FALSE(transfer(L"/ntlm401", kModeDirect));
+  EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDirect));
+  EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(3, kHigh));
+  EXPECT_TRUE(g_platform.logons.empty());
 }
 
 TEST_F(BoundsTest, EndlessResendsAndChallengesInTurnEndTheRequest) {
