@@ -5,6 +5,7 @@
 
 #include "app/exit_codes.h"
 #include "app/zuno_online_setup_dlg.h"
+#include "existing/restart_copy.h"
 #include "win/unique_handle.h"
 
 bool CZunoOnlineSetupApp::InitInstance() {
@@ -21,6 +22,9 @@ bool CZunoOnlineSetupApp::InitInstance() {
     SetExitCode(kExitAnotherCopyRunning);
     return false;
   }
+
+  // A copy that a restart entry started has done its job by now.
+  RemoveRestartCopyAtRestart();
 
   CZunoOnlineSetupDlg dialog(nullptr);
   SetMainWindow(&dialog);

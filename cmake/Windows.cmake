@@ -119,6 +119,7 @@ add_library(zuno_core STATIC
   existing/previous_version.cpp
   existing/product_detection.cpp
   existing/registry_version.cpp
+  existing/restart_copy.cpp
   package/md5.cpp
   package/package_codec.cpp
   package/package_file.cpp

@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "existing/product_detection.h"
 #include "existing/registry_version.h"
+#include "existing/restart_copy.h"
 #include "win/application.h"
 #include "win/unique_handle.h"
 
@@ -41,10 +42,10 @@ int OfferPreviousVersionRemoval() {
                                        name.empty() ? L"Zuno Antivirus Software" : name.c_str());
   if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
 
-  wchar_t own_path[1024];
-  const DWORD length = ::GetModuleFileNameW(nullptr, own_path, 1024);
-  // A path cut at 1024 characters would register a file that does not exist: write none.
-  if (length != 0 && length < 1024) RegisterRunOnceRestart(own_path);
+  // Never this program's own path, which its user's programs can replace: an administrator's
+  // copy of it. Without one, no restart entry.
+  const WideString copy = MakeRestartCopy();
+  if (!copy.empty()) RegisterRunOnceRestart(copy.c_str());
 
   WideString uninstaller = CombinePath(directory.c_str(), L"ZunoUnst.exe");
   const bool started =
@@ -56,12 +57,15 @@ int OfferPreviousVersionRemoval() {
 
 bool RegisterRunOnceRestart(const wchar_t* path) {
   if (path == nullptr) return false;
+  // Quoted: an unquoted path with blanks would let a prefix of it run instead.
+  const WideString quoted = WideString::Format(L"\"%s\"", path);
+  if (quoted.empty()) return false;
   win::UniqueRegKey key;
   if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const DWORD bytes = static_cast<DWORD>((wcslen(path) + 1) * sizeof(wchar_t));
-  return ::RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+  const DWORD bytes = static_cast<DWORD>((quoted.size() + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(quoted.c_str()),
                           bytes) == ERROR_SUCCESS;
 }

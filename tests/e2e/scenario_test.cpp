@@ -164,6 +164,11 @@ std::string Report(const Outcome& run) {
 }
 
 // The system's Temp folder, where the installer makes its download directories.
+// (Paths in any case.)
+bool EndsWith(const std::wstring& text, const std::wstring& tail) {
+  return text.size() >= tail.size() && _wcsicmp(text.c_str() + text.size() - tail.size(), tail.c_str()) == 0;
+}
+
 std::wstring SystemTemp() {
   wchar_t windows[MAX_PATH];
   ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
@@ -296,7 +301,9 @@ class Scenario : public testing::Test {
 
   // The installer's download succeeded and the demo setup was started with `argument` and
   // the switch of `language`; the files it runs from wait for the next restart.
-  void ExpectLaunched(const Outcome& run, const std::wstring& argument, int32_t language, size_t boxes = 0) const {
+  // (`earlier` deletions at the restart were asked for before the download's.)
+  void ExpectLaunched(const Outcome& run, const std::wstring& argument, int32_t language, size_t boxes = 0,
+                      size_t earlier = 0) const {
     EXPECT_EQ(run.exit_code, 0) << Report(run);
     EXPECT_EQ(run.boxes.size(), boxes) << Report(run);
     EXPECT_EQ(run.LastStatus(), Text(2, language)) << Report(run);
@@ -318,8 +325,9 @@ class Scenario : public testing::Test {
     std::vector<std::wstring> files = FilesIn(fresh[0]);
     files.erase(std::remove(files.begin(), files.end(), L"SetupB.exe.log"), files.end());
     EXPECT_EQ(files, (std::vector<std::wstring>{L"Setup.dat", L"SetupB.exe"}));
-    const std::vector<std::wstring> pending = test::PendingDeletions();
-    ASSERT_EQ(pending.size(), 5u);
+    std::vector<std::wstring> pending = test::PendingDeletions();
+    ASSERT_EQ(pending.size(), 5u + earlier);
+    pending.erase(pending.begin(), pending.begin() + earlier);
     EXPECT_NE(pending[0].find(installer), std::wstring::npos);
     EXPECT_NE(pending[1].find(fresh[0] + L"\\Setup.dat"), std::wstring::npos);
     EXPECT_NE(pending[3].find(fresh[0] + L"\\Temp"), std::wstring::npos);
@@ -639,17 +647,40 @@ class InstalledScenario : public Scenario {
 };
 
 TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTheRestart) {
-  // The restart entry names the program that registered it: the product's own build.
   const Outcome run = Drive(L"--answer ok", L"", Waits::kReal);
   EXPECT_EQ(run.exit_code, 0) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|Zuno Office Guard 2024 has already been installed on your "
                           L"computer.\nTo install the new version, you should uninstall the current version.");
-  EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), Env(L"ZUNO_SETUP_EXE"));
   const std::wstring record = UninstallerRecord();
   EXPECT_NE(record.find(L"/Silent"), std::wstring::npos) << Narrow(record);
   EXPECT_NE(record.find(L"\n" + product_.dir() + L"\n"), std::wstring::npos) << Narrow(record);
   EXPECT_TRUE(NewDownloadDirectories().empty());
+
+  // The restart entry names, quoted, an administrator's copy of the installer in a folder of
+  // its own under the system's Temp folder: the same bytes, the same name.
+  const std::wstring entry = test::RunOnceValue(L"ZunoSetup");
+  ASSERT_GT(entry.size(), 2u);
+  ASSERT_EQ(entry.front(), L'"');
+  ASSERT_EQ(entry.back(), L'"');
+  const std::wstring copy = entry.substr(1, entry.size() - 2);
+  const std::wstring folder = copy.substr(0, copy.rfind(L'\\'));
+  EXPECT_EQ(_wcsnicmp(folder.c_str(), (SystemTemp() + L"R").c_str(), SystemTemp().size() + 1), 0) << Narrow(copy);
+  EXPECT_EQ(copy.substr(folder.size()), L"\\ZunoOnlineSetup.exe");
+  EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(Env(L"ZUNO_SETUP_EXE")));
+
+  // The next logon, once the product is gone, starts the entry: the copy installs, and has
+  // itself and its folder deleted at the restart after.
+  test::DeleteRunOnceValue(L"ZunoSetup");
+  product_.Remove(L"Zuno.exe");
+  const Outcome after = Drive(L"", L"", Waits::kReal, copy);
+  ExpectLaunched(after, L"", kLanguageEnglish, 0, 2);
+  const std::vector<std::wstring> pending = test::PendingDeletions();
+  ASSERT_GE(pending.size(), 2u);
+  EXPECT_TRUE(EndsWith(pending[0], copy)) << Narrow(pending[0]);
+  EXPECT_TRUE(EndsWith(pending[1], folder)) << Narrow(pending[1]);
+  ::DeleteFileW(copy.c_str());
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {

@@ -1,4 +1,5 @@
 #include "existing/previous_version.h"
+#include "existing/restart_copy.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,20 @@ std::wstring OwnPath() {
   wchar_t path[MAX_PATH];
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   return path;
+}
+
+// The restart entry names, in quotes, a byte-identical copy of this program in a restart
+// copy's folder. (The copy goes again here.)
+void ExpectRestartCopy(const std::wstring& value) {
+  ASSERT_GE(value.size(), 2u);
+  EXPECT_EQ(value.front(), L'"');
+  EXPECT_EQ(value.back(), L'"');
+  const std::wstring copy = value.substr(1, value.size() - 2);
+  EXPECT_TRUE(IsRestartCopyPath(copy.c_str()));
+  EXPECT_EQ(copy.substr(copy.rfind(L'\\')), OwnPath().substr(OwnPath().rfind(L'\\')));
+  EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(OwnPath()));
+  EXPECT_TRUE(::DeleteFileW(copy.c_str()));
+  EXPECT_TRUE(::RemoveDirectoryW(copy.substr(0, copy.rfind(L'\\')).c_str()));
 }
 
 // What a stand-in uninstaller recorded: its command line and working directory.
@@ -167,7 +182,7 @@ TEST_F(RemovalOffer, OkRegistersTheRestartAndRunsOnlyZunoUnstWithSlashSilent) {
 
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
-  EXPECT_EQ(OwnPath(), value);  // the full path, no quotes, no arguments
+  ExpectRestartCopy(value);
 
   Record record;
   ASSERT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
@@ -197,15 +212,35 @@ TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
-  EXPECT_EQ(OwnPath(), value);
+  ExpectRestartCopy(value);
 }
 
 TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
   ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\Users\\ch\x1EEF\\ZunoOnlineSetup.exe"));
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
-  EXPECT_EQ(L"C:\\Users\\ch\x1EEF\\ZunoOnlineSetup.exe", value);
+  EXPECT_EQ(L"\"C:\\Users\\ch\x1EEF\\ZunoOnlineSetup.exe\"", value);
   EXPECT_FALSE(RegisterRunOnceRestart(nullptr));
+}
+
+TEST(RestartCopy, OnlyAFolderOfTheSystemTempNamedAsTheCopiesAre) {
+  wchar_t windows[MAX_PATH];
+  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+  const std::wstring name = L"0123456789abcdef0123456789ABCDEF.tmp";
+  const struct {
+    std::wstring path;
+    bool copy;
+  } cases[] = {
+      {temp + L"R" + name + L"\\ZunoOnlineSetup.exe", true},
+      {temp + L"0" + name + L"\\ZunoOnlineSetup.exe", false},          // a download directory
+      {temp + L"R" + name.substr(1) + L"\\ZunoOnlineSetup.exe", false},  // 31 digits
+      {temp + L"R" + name.substr(0, 31) + L"x.tmp\\ZunoOnlineSetup.exe", false},
+      {temp + L"R" + name + L"\\sub\\ZunoOnlineSetup.exe", false},
+      {L"C:\\Users\\u\\Temp\\R" + name + L"\\ZunoOnlineSetup.exe", false},
+      {OwnPath(), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsRestartCopyPath(c.path.c_str()), c.copy) << testing::PrintToString(c.path);
 }
 
 // ---- The real box, answered by a driver thread --------------------------------------------

@@ -1,0 +1,104 @@
+#include "existing/restart_copy.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <cwchar>
+
+#include "package/trace.h"
+#include "win/unique_handle.h"
+#include "workflow/download_directory.h"
+
+extern "C" NTSTATUS NTAPI NtAreMappedFilesTheSame(PVOID mapped_as_image, PVOID mapped_as_file);
+
+namespace {
+
+constexpr size_t kPathCapacity = DownloadDirectory::kPathCapacity;
+constexpr size_t kFolderNameLength = 1 + 32 + 4;  // the prefix, 32 hexadecimal digits, ".tmp"
+
+void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
+using UniqueView = win::UniqueHandle<win::HandleTraits<void*, nullptr, UnmapView>>;
+
+// The running program's own path; false when it does not fit.
+bool OwnPath(wchar_t (&path)[kPathCapacity]) {
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, kPathCapacity);
+  return length != 0 && length < kPathCapacity;
+}
+
+// Writes `size` bytes of `data` to `path`, a file that must not exist yet.
+bool WriteNewFile(const wchar_t* path, const void* data, DWORD size) {
+  win::UniqueFile file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file.valid() || !::WriteFile(file.get(), data, size, &written, nullptr) || written != size) {
+    file.reset();
+    ::DeleteFileW(path);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+WideString MakeRestartCopy() noexcept {
+  wchar_t own[kPathCapacity];
+  if (!OwnPath(own)) return WideString();
+  // Held against change while it is read, and read through a mapping that the platform confirms
+  // to be of the file mapped as this program's image.
+  const win::UniqueFile file(
+      ::CreateFileW(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file.valid() || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > 0x10000000) {
+    return WideString();
+  }
+  const win::UniqueKernelHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  const UniqueView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  if (!view || NtAreMappedFilesTheSame(::GetModuleHandleW(nullptr), view.get()) < 0) {
+    DebugTrace(L"szRestartCopy refused: %s", own);
+    return WideString();
+  }
+
+  DownloadDirectory folder;
+  const wchar_t* name = wcsrchr(own, L'\\');
+  if (name == nullptr || !folder.Create(nullptr, DownloadDirectory::kRestartCopyPrefix)) return WideString();
+  WideString copy = WideString::Format(L"%s%s", folder.path(), name);
+  if (copy.empty() || !WriteNewFile(copy.c_str(), view.get(), static_cast<DWORD>(size.QuadPart))) {
+    folder.Release();
+    ::RemoveDirectoryW(folder.path());
+    return WideString();
+  }
+  DebugTrace(L"szRestartCopy: %s", copy.c_str());
+  return copy;
+}
+
+bool IsRestartCopyPath(const wchar_t* path) noexcept {
+  wchar_t temp[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(temp, MAX_PATH);
+  if (path == nullptr || length == 0 || length >= MAX_PATH - 6) return false;
+  wcscat(temp, L"\\Temp\\");
+  const size_t temp_length = wcslen(temp);
+  if (_wcsnicmp(path, temp, temp_length) != 0) return false;
+  const wchar_t* folder = path + temp_length;
+  const wchar_t* separator = wcschr(folder, L'\\');
+  if (separator == nullptr || wcschr(separator + 1, L'\\') != nullptr ||
+      static_cast<size_t>(separator - folder) != kFolderNameLength || folder[0] != DownloadDirectory::kRestartCopyPrefix ||
+      _wcsnicmp(separator - 4, L".tmp", 4) != 0) {
+    return false;
+  }
+  for (const wchar_t* digit = folder + 1; digit < separator - 4; ++digit) {
+    if (!iswxdigit(*digit)) return false;
+  }
+  return true;
+}
+
+void RemoveRestartCopyAtRestart() noexcept {
+  wchar_t own[kPathCapacity];
+  if (!OwnPath(own) || !IsRestartCopyPath(own)) return;
+  wchar_t folder[kPathCapacity];
+  wcscpy(folder, own);
+  *wcsrchr(folder, L'\\') = L'\0';
+  // Only a folder that no unelevated program could have made or changed is deleted by name.
+  if (!CreateProtectedFolder(folder, ExistingFolder::kOpen).valid()) return;
+  ::MoveFileExW(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  ::MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  DebugTrace(L"szRestartCopy removed at restart: %s", own);
+}
