@@ -9,5 +9,5 @@ mkdir -p "$4" && echo "an earlier build" >"$out"
 ! "$make" i686-w64-mingw32-strip "$exe" "$out" 65536 || fail "an exe over its limit was accepted"
 [ ! -e "$out" ] || fail "a build over the limit left $out"
 "$make" i686-w64-mingw32-strip "$exe" "$out" "$(stat -c %s "$exe")" "$signing/signer.key" "$signing/signer.crt"
-osslsigncode verify -CAfile "$signing/ca.crt" -in "$out" | grep -q "Subject: /CN=Zuno Test Code Signing$" ||
-  fail "not signed by the test key"
+verified=$(osslsigncode verify -CAfile "$signing/ca.crt" -in "$out") &&
+  grep -q "Subject: /CN=Zuno Test Code Signing$" <<<"$verified" || fail "not signed by the test key"
