@@ -152,6 +152,28 @@ set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
+# The exe as it ships, release/ZunoOnlineSetup.exe (the target "release"): stripped, signed with
+# the maker's code-signing key when one is given, and the build fails when it is over 256 KiB.
+set(ZUNO_SIGNING_KEY "" CACHE FILEPATH "Private key (PEM) that signs release/ZunoOnlineSetup.exe")
+set(ZUNO_SIGNING_CERT "" CACHE FILEPATH "Its code-signing certificate (PEM, the chain after it)")
+set(zuno_signing ${ZUNO_SIGNING_KEY} ${ZUNO_SIGNING_CERT})
+list(LENGTH zuno_signing signing_files)
+if(signing_files EQUAL 1)
+  message(FATAL_ERROR "Signing the release exe takes both ZUNO_SIGNING_KEY and ZUNO_SIGNING_CERT")
+endif()
+foreach(file IN LISTS zuno_signing)
+  if(NOT EXISTS "${file}")
+    message(FATAL_ERROR "No such signing file: ${file}")
+  endif()
+endforeach()
+set(release_exe ${CMAKE_BINARY_DIR}/release/ZunoOnlineSetup.exe)
+add_custom_command(OUTPUT ${release_exe}
+  COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release-exe.sh i686-w64-mingw32-strip $<TARGET_FILE:ZunoOnlineSetup>
+          ${release_exe} 262144 ${zuno_signing}
+  DEPENDS ZunoOnlineSetup ${zuno_signing} ${CMAKE_SOURCE_DIR}/cmake/make-release-exe.sh
+  VERBATIM)
+add_custom_target(release DEPENDS ${release_exe})
+
 # The package tool, as a Windows program too.
 add_executable(zuno-pack tools/zuno_pack.cpp package/md5.cpp package/package_codec.cpp)
 target_include_directories(zuno-pack PRIVATE ${CMAKE_SOURCE_DIR})

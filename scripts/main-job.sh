@@ -38,9 +38,12 @@ done
 if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   scripts/ensure-deps.sh
   # The oldest setup the installer starts: the demo setup is 2.1.0.0 (its older build, 1.9.0.0,
-  # is what the tests show refused).
-  cmake --preset windows -DZUNO_MIN_SETUP_VERSION=2.0.0.0 >/dev/null
-  cmake --build --preset windows --target ZunoOnlineSetup signed_demo_setups driver
+  # is what the tests show refused). The installer is the release build (release/), signed
+  # with the build's test key as the maker's would be with theirs.
+  signing="$root/build/windows/signing"
+  cmake --preset windows -DZUNO_MIN_SETUP_VERSION=2.0.0.0 \
+    -DZUNO_SIGNING_KEY="$signing/signer.key" -DZUNO_SIGNING_CERT="$signing/signer.crt" >/dev/null
+  cmake --build --preset windows --target release signed_demo_setups driver
   cmake --preset host >/dev/null
   cmake --build --preset host --target zuno-pack
   if [ "$(id -u)" -ne 0 ]; then
@@ -99,7 +102,7 @@ driver_options=(--timeout 120)
 [ "$ask_stop" = 1 ] && driver_options+=(--stop-at-progress 40 --stop-answer no --answer-delay 1500)
 status=0
 # The lines are read as they come (a filter such as tr would hold them back in its buffer).
-wine build/windows/tests/driver.exe "${driver_options[@]}" -- build/windows/ZunoOnlineSetup.exe </dev/null 2>/dev/null |
+wine build/windows/tests/driver.exe "${driver_options[@]}" -- build/windows/release/ZunoOnlineSetup.exe </dev/null 2>/dev/null |
   while IFS= read -r line; do
     line=${line%$'\r'}
     echo "  $line"

@@ -8,6 +8,8 @@ if [ "$1" != --inside ]; then
   unshare --mount --propagation private "$0" --inside "$(cd "$1" && pwd)" "$t"; exit
 fi
 src=$2 t=$3 failed=0 && mount -t tmpfs tmpfs "$t"
+# The scripts run from a copy in $t: the mounts below would hide a checkout under /tmp.
+mkdir -p $t/src/build && cp -a "$src/scripts" $t/src/ && src=$t/src
 mkdir -p $t/bin $t/apt $t/o/{bin,sbin,wbin,wsbin} && touch $t/os-release && cp -a /etc/apt/. $t/apt
 for d in bin sbin; do mount -t overlay overlay -o lowerdir=/usr/$d,upperdir=$t/o/$d,workdir=$t/o/w$d /usr/$d; done
 mount -t tmpfs tmpfs /proc/sys/fs/binfmt_misc
