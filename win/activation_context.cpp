@@ -1,10 +1,15 @@
 #include "win/activation_context.h"
 
+#include "win/unique_handle.h"
+
 namespace win {
 namespace {
 
-// Made on the main thread before any other thread starts; only read after that.
-UniqueActivationContext g_context;
+void ReleaseContext(HANDLE context) noexcept { ::ReleaseActCtx(context); }
+
+// Made on the main thread before any other thread starts; only read after that. (CreateActCtxW
+// fails with INVALID_HANDLE_VALUE, which is never kept.)
+UniqueHandle<HandleTraits<HANDLE, nullptr, ReleaseContext>> g_context;
 
 }  // namespace
 
@@ -16,7 +21,7 @@ bool MakeProgramContext(HMODULE module, WORD resource_id) noexcept {
   const UINT length = ::GetSystemDirectoryW(system, MAX_PATH - 1);
   if (length == 0 || length >= MAX_PATH - 1) return false;
   if (system[length - 1] != L'\\') system[length] = L'\\';
-  // The manifest is read from the mapped image, never from the file, which the user may change.
+  // With the module's handle the manifest is read from the loaded image; the path only names it.
   wchar_t source[MAX_PATH] = {};
   const DWORD source_length = ::GetModuleFileNameW(module, source, MAX_PATH);
   if (source_length == 0 || source_length >= MAX_PATH) return false;
@@ -30,11 +35,13 @@ bool MakeProgramContext(HMODULE module, WORD resource_id) noexcept {
   request.lpResourceName = MAKEINTRESOURCEW(resource_id);
   request.lpApplicationName = system;
   request.lpAssemblyDirectory = system;
-  g_context.reset(::CreateActCtxW(&request));
-  return g_context.valid();
+  HANDLE context = ::CreateActCtxW(&request);
+  if (context == INVALID_HANDLE_VALUE) return false;
+  g_context.reset(context);
+  return true;
 }
 
-HANDLE ProgramContext() noexcept { return g_context.valid() ? g_context.get() : nullptr; }
+HANDLE ProgramContext() noexcept { return g_context.get(); }
 
 ProgramContextScope::ProgramContextScope() noexcept {
   if (HANDLE context = ProgramContext()) active_ = ::ActivateActCtx(context, &cookie_) != FALSE;

@@ -9,16 +9,7 @@
 
 #include <windows.h>
 
-#include "win/unique_handle.h"
-
 namespace win {
-
-struct ActivationContextTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type context) noexcept { ::ReleaseActCtx(context); }
-};
-using UniqueActivationContext = UniqueHandle<ActivationContextTraits>;
 
 // Makes the program's context from the manifest resource `resource_id` of `module`, once per
 // process (a later call keeps the first), on the main thread before the first window. It is
