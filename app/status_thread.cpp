@@ -123,6 +123,7 @@ class ProgressDisplay {
 }  // namespace
 
 unsigned __stdcall StatusThreadProc(void*) {
+  const win::ProgramContextScope context;  // the dialog's controls are touched from here too
   HWND dialog = nullptr;
   HWND status = nullptr;
   if (const win::Application* app = win::Application::Current()) {

@@ -7,6 +7,9 @@
 inline constexpr wchar_t kInstanceMutexName[] = L"Global\\ZunoSetupOnlineMutex";
 
 class CZunoOnlineSetupApp : public win::Application {
+ public:
+  CZunoOnlineSetupApp() noexcept;
+
  protected:
   // Registers the common controls, refuses to run beside another copy, then runs the main
   // dialog modally. Always answers false: the process ends when the dialog has ended.

@@ -71,9 +71,10 @@ add_compile_options(-Wall -Wextra)
 add_link_options(-static -static-libgcc -static-libstdc++)
 
 # DLLs that are not KnownDLLs, so that Windows would look for them in the installer's own
-# folder first: the installer loads them at first use, from the system directory only
-# (win/dll_search.h). One delay-load import library each, made from mingw-w64's import library.
-set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt)
+# folder first: the installer loads them at first use, from the system directory only, and
+# comctl32 under its own activation context (win/dll_search.h). One delay-load import library
+# each, made from mingw-w64's import library.
+set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt comctl32)
 set(ZUNO_DELAY_LIBS)
 foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
@@ -87,9 +88,9 @@ foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
   list(APPEND ZUNO_DELAY_LIBS ${delay_lib})
 endforeach()
 add_custom_target(zuno_delay_libs DEPENDS ${ZUNO_DELAY_LIBS})
-# wincrypt.h declares its functions DECLSPEC_IMPORT: a call through __imp__ would skip the
-# delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
-add_compile_definitions(WINIMPM=)
+# wincrypt.h and commctrl.h declare functions DECLSPEC_IMPORT: a call through __imp__ would
+# skip the delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
+add_compile_definitions(WINIMPM= WINCOMMCTRLAPI=)
 
 # A build of the installer: delay-loaded DLLs, and the process entry that restricts the DLL
 # search before the C runtime starts (app/main.cpp). The link map is checked for dropped
@@ -124,6 +125,7 @@ add_library(zuno_core STATIC
   package/package_codec.cpp
   package/package_file.cpp
   package/trace.cpp
+  win/activation_context.cpp
   win/application.cpp
   win/clock.cpp
   win/dialog.cpp
@@ -140,7 +142,7 @@ target_include_directories(zuno_core PUBLIC ${CMAKE_SOURCE_DIR} PRIVATE ${CMAKE_
 target_compile_options(zuno_core PRIVATE -fno-exceptions -fno-rtti)
 # The installer's builds (those with the ZUNO_DELAY_LOAD property) delay-load every DLL that is
 # not a KnownDLL; other programs of the build import them as usual.
-target_link_libraries(zuno_core PUBLIC comctl32 shell32 shlwapi advapi32 user32 gdi32 ole32 uuid ntdll kernel32
+target_link_libraries(zuno_core PUBLIC shell32 shlwapi advapi32 user32 gdi32 ole32 uuid ntdll kernel32
   "$<IF:$<BOOL:$<TARGET_PROPERTY:ZUNO_DELAY_LOAD>>,${ZUNO_DELAY_LIBS},${ZUNO_DELAY_LOADED_DLLS}>")
 
 add_executable(ZunoOnlineSetup WIN32 app/main.cpp resources/ZunoOnlineSetup.rc)
@@ -149,7 +151,7 @@ target_link_options(ZunoOnlineSetup PRIVATE -Wl,--gc-sections)
 zuno_installer_program(ZunoOnlineSetup)
 target_link_libraries(ZunoOnlineSetup PRIVATE zuno_core)
 set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/CommonControls.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
 # The exe as it ships, release/ZunoOnlineSetup.exe (the target "release"): stripped, signed with

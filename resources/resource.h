@@ -2,6 +2,8 @@
 #pragma once
 
 #define IDD_ZUNOONLINESETUP_DIALOG 102
+// The manifest of the program's own activation context (RT_MANIFEST; 1 is the process's).
+#define IDR_COMMON_CONTROLS_MANIFEST 3
 #define IDR_MAINFRAME 128
 #define IDB_BANNER 130
 // The banner drawn for 144 and 192 DPI (150 % and 200 %).

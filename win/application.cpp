@@ -30,7 +30,9 @@ UINT WithDefaultIcon(UINT type) noexcept {
 
 }  // namespace
 
-Application::Application() noexcept { g_application = this; }
+Application::Application(WORD context_manifest) noexcept : context_manifest_(context_manifest) {
+  g_application = this;
+}
 
 Application::~Application() {
   if (g_application == this) g_application = nullptr;
@@ -41,6 +43,9 @@ Application* Application::Current() noexcept { return g_application; }
 int Application::Run(HINSTANCE instance) noexcept {
   instance_ = instance;
   LoadTitle();
+  // Before the first window; without a context the windows get the system's default controls.
+  if (context_manifest_ != 0) (void)MakeProgramContext(instance, context_manifest_);
+  const ProgramContextScope context;
   InitInstance();
   // Whatever InitInstance answers, there is no message loop of our own to enter.
   return static_cast<int>(exit_code_.load());

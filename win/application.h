@@ -6,13 +6,17 @@
 
 #include <atomic>
 
+#include "win/activation_context.h"
+
 namespace win {
 
 class Window;
 
 class Application {
  public:
-  Application() noexcept;
+  // `context_manifest`: the RT_MANIFEST resource of the program's own activation context
+  // (win/activation_context.h), 0 for none.
+  explicit Application(WORD context_manifest = 0) noexcept;
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
   virtual ~Application();
@@ -20,7 +24,8 @@ class Application {
   // The one application object of the process, or null before it exists.
   [[nodiscard]] static Application* Current() noexcept;
 
-  // Runs InitInstance; a false result means there is nothing more to run.
+  // Makes the program's activation context and runs InitInstance under it; a false result
+  // means there is nothing more to run.
   // Returns the process exit code, as SetExitCode last set it (0 when never).
   int Run(HINSTANCE instance) noexcept;
 
@@ -44,6 +49,7 @@ class Application {
  private:
   void LoadTitle() noexcept;
 
+  const WORD context_manifest_;
   HINSTANCE instance_ = nullptr;
   std::atomic<Window*> main_window_{nullptr};
   std::atomic<DWORD> exit_code_{0};

@@ -2,6 +2,8 @@
 
 #include <delayimp.h>
 
+#include "win/activation_context.h"
+
 namespace win {
 namespace {
 
@@ -30,12 +32,32 @@ HMODULE LoadFromSystemDirectory(const char* name) noexcept {
   return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// The delay-load helper's hook: it would load the DLL by name, which searches the program's
-// folder first. Where the system copy cannot be had, the call fails as if the DLL were missing
-// (the helper's own failure) rather than let the helper look for it elsewhere.
+// Whether the search could not be restricted, so that every delay-loaded DLL is loaded by path.
+bool g_load_by_path = false;
+
+// comctl32 by name under the program's activation context, which sends the load to the
+// system's side-by-side store (Common Controls 6, the themed controls). A load by path would
+// bypass that and give the system directory's version 5: only where there is no context.
+HMODULE LoadCommonControls() noexcept {
+  if (ProgramContext() == nullptr) return LoadFromSystemDirectory("comctl32.dll");
+  const ProgramContextScope context;
+  return ::LoadLibraryW(L"comctl32.dll");
+}
+
+// The delay-load helper's hook: the helper would load the DLL by name, which (without
+// SetDefaultDllDirectories) searches the program's folder first, and which finds Common
+// Controls 6 only under the program's context. Where the DLL cannot be had so, the call fails
+// as if it were missing (the helper's own failure) rather than let the helper look elsewhere.
 FARPROC WINAPI DelayLoadFromSystemDirectory(unsigned notification, PDelayLoadInfo info) {
   if (notification != dliNotePreLoadLibrary) return nullptr;
-  HMODULE module = LoadFromSystemDirectory(info->szDll);
+  HMODULE module = nullptr;
+  if (::lstrcmpiA(info->szDll, "comctl32.dll") == 0) {
+    module = LoadCommonControls();
+  } else if (g_load_by_path) {
+    module = LoadFromSystemDirectory(info->szDll);
+  } else {
+    return nullptr;  // the helper's own load by name, from the system directory only
+  }
   if (module == nullptr) {
     ULONG_PTR argument = reinterpret_cast<ULONG_PTR>(info);
     ::RaiseException(VcppException(ERROR_SEVERITY_ERROR, ERROR_MOD_NOT_FOUND), 0, 1, &argument);
@@ -55,8 +77,9 @@ SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
 void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept {
   if (set_default_directories == nullptr || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     ::SetDllDirectoryW(L"");  // the current folder leaves the search order
-    __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
+    g_load_by_path = true;
   }
+  __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
   // Kept loaded for the life of the process, so that a later load by name finds them.
   for (const char* name : kLoadedBySystem) LoadFromSystemDirectory(name);
 }

@@ -17,8 +17,9 @@ using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD directory_flags);
 // `set_default_directories` (LOAD_LIBRARY_SEARCH_SYSTEM32) when there is one and it succeeds;
 // otherwise the current folder leaves the search and each delay-loaded DLL is loaded by its
 // full system path. Either way, the DLLs that the system itself loads into the program by name
-// are then loaded by their full system path. Runs before the C runtime starts: kernel32 calls
-// only.
+// are then loaded by their full system path, and comctl32 is loaded by name under the
+// program's activation context (win/activation_context.h), by its full system path only where
+// no context was made. Runs before the C runtime starts: kernel32 calls only.
 void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept;
 
 }  // namespace win

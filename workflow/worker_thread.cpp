@@ -396,6 +396,7 @@ bool AbandonDownload() noexcept {
 }
 
 unsigned __stdcall WorkerThreadProc(void*) {
+  const win::ProgramContextScope context;  // for the message boxes this thread shows
   HttpDownloader downloader;
   downloader.SetStopCheck(StopRequested);
   const PublishedDownloader published(&downloader);

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/messages.h"
+#include "app/zuno_online_setup_app.h"
 #include "resources/resource.h"
 #include "win/application.h"
 #include "tests/support/pixels.h"
@@ -142,6 +144,52 @@ TEST_F(DialogExit, AfterANewScaleTheStatusLineKeepsNoTraceOfEarlierText) {
   SetThreadStarterForTesting(ChangeTheScale);
   RunDialog();
   EXPECT_EQ(g_trace_pixels, 0);
+}
+
+// ---- Common Controls 6 from the system only ------------------------------------------------
+
+std::string Manifest(HMODULE image, WORD id) {
+  HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(id), RT_MANIFEST);
+  HGLOBAL loaded = found ? ::LoadResource(image, found) : nullptr;
+  return loaded ? std::string(static_cast<const char*>(::LockResource(loaded)), ::SizeofResource(image, found)) : "";
+}
+
+// The application directory of the context active on this thread when the dialog initialises.
+std::wstring g_app_directory;
+uintptr_t ReadTheActiveContext(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
+  SIZE_T size = 0;
+  ::QueryActCtxW(QUERY_ACTCTX_FLAG_USE_ACTIVE_ACTCTX, nullptr, nullptr, ActivationContextDetailedInformation,
+                 nullptr, 0, &size);
+  std::vector<BYTE> buffer(size + sizeof(ACTIVATION_CONTEXT_DETAILED_INFORMATION));
+  const auto* info = reinterpret_cast<const ACTIVATION_CONTEXT_DETAILED_INFORMATION*>(buffer.data());
+  if (::QueryActCtxW(QUERY_ACTCTX_FLAG_USE_ACTIVE_ACTCTX, nullptr, nullptr, ActivationContextDetailedInformation,
+                     buffer.data(), buffer.size(), &size) && info->lpAppDirPath != nullptr) {
+    g_app_directory.assign(info->lpAppDirPath, info->ulAppDirPathChars);
+  }
+  return 0;
+}
+
+// The built installer's process manifest names no assembly for Windows to look for beside it
+// before the program runs; started as the installer starts, the dialog initialises under a
+// context that would look for one in the system directory, not in the program's folder.
+TEST_F(DialogExit, CommonControlsAreLookedForInTheSystemDirectoryOnly) {
+  HMODULE exe = ::LoadLibraryExW(_wgetenv(L"ZUNO_SETUP_EXE"), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr);
+  EXPECT_NE(Manifest(exe, 1).find("requireAdministrator"), std::string::npos);
+  EXPECT_EQ(Manifest(exe, 1).find("dependentAssembly"), std::string::npos);
+  EXPECT_NE(Manifest(exe, IDR_COMMON_CONTROLS_MANIFEST).find("Common-Controls"), std::string::npos);
+  ::FreeLibrary(exe);
+
+  struct Installer : CZunoOnlineSetupApp {
+    bool InitInstance() override { RunDialog(); return false; }
+  } installer;
+  SetThreadStarterForTesting(ReadTheActiveContext);
+  installer.Run(::GetModuleHandleW(nullptr));
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GT(g_app_directory.size(), length);
+  EXPECT_EQ(_wcsnicmp(g_app_directory.c_str(), system, length), 0) << testing::PrintToString(g_app_directory);
+  EXPECT_EQ(g_app_directory[length], L'\\');
 }
 
 }  // namespace
