@@ -84,13 +84,13 @@ const HttpCalls& Calls() { return *g_calls.load(); }
 
 // A proxy's challenge that only the logged-on user's own logon can answer: a company proxy
 // (of modes 2 and 3) that asks for NTLM or Negotiate, on an attempt without a caller's
-// credentials. The request's autologon policy is lowered for it, which lets the platform hand
-// the default credentials to the proxy that asked. The download host still never gets them:
-// they are set for the proxy only (WINHTTP_AUTH_TARGET_PROXY), and a 401 of the host is never
-// answered without a caller's credentials, so no server challenge ever meets them.
+// credentials. The request's policy is raised to MEDIUM for it, under which the platform hands
+// the default credentials to intranet targets only: the proxy, and hosts that bypass it. The
+// download host is reached through the proxy, so it is none of those and still gets no logon,
+// even if it asked; and the credentials are set for the proxy target alone.
 bool LetProxyHaveTheLogon(HINTERNET request, DWORD scheme) {
   if (scheme != WINHTTP_AUTH_SCHEME_NTLM && scheme != WINHTTP_AUTH_SCHEME_NEGOTIATE) return false;
-  DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+  DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM;
   return Calls().set_option(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon)) != FALSE;
 }
 

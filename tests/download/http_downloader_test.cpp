@@ -478,8 +478,9 @@ TEST_F(BoundsTest, NoLogonCredentialsForTheHostAndNoChunkBeyondTheFile) {
 }
 
 // A company proxy that asks for the user's own logon (NTLM) gets it in mode 2, for the proxy
-// only and under a policy lowered for that request alone. The host never does: not when it
-// asks itself, through the proxy or directly, nor when it poses as a proxy on a direct line.
+// only and under a policy raised to MEDIUM (intranet targets only) for that request alone. The
+// host never does: not when it asks itself, through the proxy or directly, nor when it poses
+// as a proxy on a direct line.
 TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
   test::SetDefaultProxy("127.0.0.1:18081");
   const auto transfer = [&](const wchar_t* path, int32_t mode) {
@@ -488,7 +489,7 @@ TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
   };
   EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDefaultProxy));
   constexpr DWORD kHigh = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-  EXPECT_EQ(g_platform.autologon, (std::vector<DWORD>{kHigh, WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW}));
+  EXPECT_EQ(g_platform.autologon, (std::vector<DWORD>{kHigh, WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM}));
   EXPECT_EQ(g_platform.logons, std::vector<std::string>{"proxy " + std::to_string(WINHTTP_AUTH_SCHEME_NTLM)});
 
   g_platform = PlatformRecord();
