@@ -7,12 +7,19 @@
 #include "app/zuno_online_setup_dlg.h"
 #include "existing/restart_copy.h"
 #include "resources/resource.h"
+#include "win/environment.h"
 #include "win/unique_handle.h"
 
 // The windows' Common Controls 6 come from the program's own activation context.
 CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}
 
 bool CZunoOnlineSetupApp::InitInstance() {
+  // What the user's settings say of the machine's variables, and what loads code, reaches
+  // nothing this elevated program starts.
+  CleanProcessEnvironment();
+  // A copy that a restart entry started has done its job by now (even if another copy runs).
+  RemoveRestartCopyAtRestart();
+
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
@@ -26,9 +33,6 @@ bool CZunoOnlineSetupApp::InitInstance() {
     SetExitCode(kExitAnotherCopyRunning);
     return false;
   }
-
-  // A copy that a restart entry started has done its job by now.
-  RemoveRestartCopyAtRestart();
 
   CZunoOnlineSetupDlg dialog(nullptr);
   SetMainWindow(&dialog);

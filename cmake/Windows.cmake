@@ -74,7 +74,7 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # folder first: the installer loads them at first use, from the system directory only, and
 # comctl32 under its own activation context (win/dll_search.h). One delay-load import library
 # each, made from mingw-w64's import library.
-set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt comctl32)
+set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt comctl32 userenv)
 set(ZUNO_DELAY_LIBS)
 foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
@@ -88,9 +88,9 @@ foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
   list(APPEND ZUNO_DELAY_LIBS ${delay_lib})
 endforeach()
 add_custom_target(zuno_delay_libs DEPENDS ${ZUNO_DELAY_LIBS})
-# wincrypt.h and commctrl.h declare functions DECLSPEC_IMPORT: a call through __imp__ would
-# skip the delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
-add_compile_definitions(WINIMPM= WINCOMMCTRLAPI=)
+# wincrypt.h, commctrl.h and userenv.h declare functions DECLSPEC_IMPORT: a call through __imp__
+# would skip the delay-load thunk, which the linker then drops (check-delay-map.sh catches that).
+add_compile_definitions(WINIMPM= WINCOMMCTRLAPI= _USERENV_)
 
 # A build of the installer: delay-loaded DLLs, and the process entry that restricts the DLL
 # search before the C runtime starts (app/main.cpp). The link map is checked for dropped
@@ -130,11 +130,11 @@ add_library(zuno_core STATIC
   win/clock.cpp
   win/dialog.cpp
   win/dll_search.cpp
+  win/environment.cpp
   win/subclassed_window.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp
   workflow/download_directory.cpp
-  workflow/setup_environment.cpp
   workflow/startup_checks.cpp
   workflow/worker_thread.cpp
 )

@@ -18,7 +18,7 @@
 #include "win/clock.h"
 #include "win/window.h"
 #include "workflow/download_directory.h"
-#include "workflow/setup_environment.h"
+#include "win/environment.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 

@@ -148,7 +148,7 @@ Outcome Drive(const std::wstring& driver_options, const std::wstring& installer_
 
 // Variables that load code into a process, as a program of the user's may plant them.
 constexpr const wchar_t* kPlantedVariables[] = {L"COR_ENABLE_PROFILING", L"COR_PROFILER_PATH", L"DOTNET_STARTUP_HOOKS",
-                                                L"COMPlus_DbgJITDebugLaunchSetting"};
+                                                L"COMPlus_DbgJITDebugLaunchSetting", L"ComSpec"};
 
 std::string Narrow(const std::wstring& text) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -851,7 +851,7 @@ TEST_F(Scenario, AFailedMoveIsToldAndLeavesNothing) {
 // The DLLs, none a KnownDLL, that the installer or the system for it loads once it runs. (Wine
 // loads version and uxtheme earlier, from its user32 and comctl32: Windows takes those from
 // its KnownDLLs.)
-constexpr const wchar_t* kStandIns[] = {L"winhttp", L"wintrust", L"crypt32",  L"bcrypt", L"msimg32",
+constexpr const wchar_t* kStandIns[] = {L"winhttp", L"wintrust", L"crypt32",  L"bcrypt", L"msimg32", L"userenv",
                                         L"rsaenh",  L"cryptnet", L"dbghelp", L"jsproxy"};
 
 // A whole installation by the installer copied beside a stand-in of each DLL, which Wine is told

@@ -17,7 +17,7 @@
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 #include "workflow/download_directory.h"
-#include "workflow/setup_environment.h"
+#include "win/environment.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -34,17 +34,21 @@ std::wstring Flatten(const win::UniqueLocalMemory& block) {
   return text;
 }
 
-TEST(SetupEnvironment, CodeLoadingVariablesGoAndTheReplacedTakeTheirSortedPlaces) {
-  const wchar_t parent[] =
-      L"=C:=C:\\x\0ALLUSERSPROFILE=C:\\ProgramData\0COMPlus_EnableDiagnostics=1\0COR_ENABLE_PROFILING=1\0"
+// The user's settings cannot say where Windows is, nor have code loaded; the user's own
+// folder and variables stay; the result is sorted as Windows keeps it.
+TEST(SetupEnvironment, TheMachinesVariablesWinAndCodeLoadingOnesGo) {
+  const wchar_t own[] =
+      L"=C:=C:\\x\0windir=Z:\\u\0COMPlus_EnableDiagnostics=1\0COR_ENABLE_PROFILING=1\0"
       L"cor_profiler_path_64=p.dll\0CORECLR_PROFILER=x\0COR_SETTING_KEPT=1\0DOTNET_STARTUP_HOOKS=h.dll\0"
-      L"JAVA_TOOL_OPTIONS=-javaagent:a.jar\0Path=C:\\Users\\u\\bin\0tmp=C:\\Users\\u\\Temp\0"
-      L"USERNAME=u\0_NT_SYMBOL_PATH=srv*s.dll\0__COMPAT_LAYER=RunAsInvoker\0";
+      L"JAVA_TOOL_OPTIONS=-javaagent:a.jar\0NODE_OPTIONS=-r a\0Path=C:\\Users\\u\\bin\0tmp=C:\\Users\\u\\Temp\0"
+      L"USERPROFILE=C:\\Users\\u\0_NT_SYMBOL_PATH=srv*s.dll\0__COMPAT_LAYER=RunAsInvoker\0ComSpec=Z:\\u.exe\0";
+  const wchar_t machine[] = L"windir=C:\\W\0USERPROFILE=C:\\Users\\Default\0ComSpec=C:\\W\\cmd.exe\0TEMP=C:\\W\\Temp\0";
+  EXPECT_EQ(Flatten(BuildEnvironmentBlock(own, machine, nullptr, 0)),
+            L"=C:=C:\\x|ComSpec=C:\\W\\cmd.exe|COR_SETTING_KEPT=1|Path=C:\\Users\\u\\bin|TEMP=C:\\W\\Temp|"
+            L"tmp=C:\\Users\\u\\Temp|USERPROFILE=C:\\Users\\u|windir=C:\\W|");
   const EnvironmentValue replaced[] = {{L"PATH", L"S"}, {L"TEMP", L"T"}, {L"TMP", L"T"}};
-  EXPECT_EQ(Flatten(BuildEnvironmentBlock(parent, replaced, 3)),
-            L"=C:=C:\\x|ALLUSERSPROFILE=C:\\ProgramData|COR_SETTING_KEPT=1|PATH=S|TEMP=T|TMP=T|USERNAME=u|");
-  // An empty parent still gets the replaced ones.
-  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"\0", replaced, 3)), L"PATH=S|TEMP=T|TMP=T|");
+  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"\0", machine, replaced, 3)),
+            L"ComSpec=C:\\W\\cmd.exe|PATH=S|TEMP=T|TMP=T|windir=C:\\W|");
 }
 
 // ---- The launch command line ------------------------------------------------------------------
