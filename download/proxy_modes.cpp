@@ -1,6 +1,9 @@
 // How a session is opened for each connection mode, and the user's IE proxy settings.
 #include "download/http_downloader.h"
 
+#include <cwchar>
+#include <cwctype>
+
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
@@ -28,25 +31,63 @@ bool HttpDownloader::LoadIeProxyConfig() {
 
 namespace {
 
-// Whether the machine's default proxy setting names a proxy.
-bool DefaultProxyNamed() {
+// `text` (its first `length` characters) matches `pattern` ('*' any run), any case.
+bool Matches(const wchar_t* pattern, size_t pattern_length, const wchar_t* text, size_t length) {
+  if (pattern_length == 0) return length == 0;
+  if (*pattern == L'*') {
+    for (size_t skip = 0; skip <= length; ++skip) {
+      if (Matches(pattern + 1, pattern_length - 1, text + skip, length - skip)) return true;
+    }
+    return false;
+  }
+  return length > 0 && towupper(*pattern) == towupper(*text) &&
+         Matches(pattern + 1, pattern_length - 1, text + 1, length - 1);
+}
+
+// Whether the proxy `proxy` with the bypass list `bypass` serves `url` (a proxy is named and
+// the URL's host is on no entry of the list). Entries it cannot read are taken to match: the
+// answer may be "no" wrongly, never "yes".
+bool ProxyServes(const wchar_t* proxy, const wchar_t* bypass, const wchar_t* url) {
+  if (proxy == nullptr || proxy[0] == L'\0') return false;
+  URL_COMPONENTS components = {};
+  components.dwStructSize = sizeof(components);
+  components.dwHostNameLength = static_cast<DWORD>(-1);
+  if (url == nullptr || !::WinHttpCrackUrl(url, 0, 0, &components) || components.dwHostNameLength == 0) return false;
+  const wchar_t* host = components.lpszHostName;
+  const size_t host_length = components.dwHostNameLength;
+  for (const wchar_t* entry = bypass; entry != nullptr && *entry != L'\0';) {
+    const size_t length = wcscspn(entry, L"; \t\r\n,");
+    if (length == 7 && _wcsnicmp(entry, L"<local>", 7) == 0) {
+      if (wmemchr(host, L'.', host_length) == nullptr) return false;
+    } else if (length > 0 && (wmemchr(entry, L':', length) != nullptr || wmemchr(entry, L'/', length) != nullptr ||
+                              wmemchr(entry, L'<', length) != nullptr || Matches(entry, length, host, host_length))) {
+      return false;
+    }
+    entry += length;
+    if (*entry != L'\0') ++entry;
+  }
+  return true;
+}
+
+// Whether the machine's default proxy setting sends `url` through a proxy.
+bool DefaultProxyServes(const wchar_t* url) {
   WINHTTP_PROXY_INFO info = {};
   if (!::WinHttpGetDefaultProxyConfiguration(&info)) return false;
   win::UniqueGlobalMemory proxy(info.lpszProxy);
   win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
-  return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr && info.lpszProxy[0] != L'\0';
+  return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
 }
 
 }  // namespace
 
 HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url) {
-  session_proxied_ = mode == kModeNamedProxy || mode == kModeIeProxy;
+  session_proxied_ = mode == kModeNamedProxy;
   switch (mode) {
     case kModeDirect:
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeDefaultProxy:
-      session_proxied_ = DefaultProxyNamed();
+      session_proxied_ = DefaultProxyServes(url);
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeNamedProxy: {
@@ -66,6 +107,7 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   }
   win::UniqueInternetHandle session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                                                  ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, 0));
+  session_proxied_ = ProxyServes(ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, url);
   if (!session || !ie_proxy_config_->fAutoDetect) return session.release();
 
   // Detection asked for: the auto-config script first, then DHCP and DNS discovery. What is
@@ -80,7 +122,8 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
     options = {};
     options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
     options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    options.fAutoLogonIfChallenged = TRUE;
+    // Whoever answers on the network for the discovery gets no logon.
+    options.fAutoLogonIfChallenged = FALSE;
     info = {};
     found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
   }
@@ -91,7 +134,7 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   // session (WINHTTP_OPTION_PROXY) is what Windows offers, but Wine 8 ignores that option,
   // so a session is opened afresh with it; on Windows the two come to the same.
   const bool direct = info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY || info.lpszProxy == nullptr;
-  session_proxied_ = !direct;
+  session_proxied_ = !direct && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
   HINTERNET replaced = direct ? ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                               WINHTTP_NO_PROXY_BYPASS, 0)
                               : ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, info.lpszProxy,

@@ -496,7 +496,10 @@ TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
   EXPECT_FALSE(transfer(L"/ntlm401", kModeDefaultProxy));
   EXPECT_FALSE(transfer(L"/ntlm401", kModeDirect));
   EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDirect));
-  EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(3, kHigh));
+  // The host bypasses the default proxy, so the line is direct: the host poses as a proxy.
+  test::SetDefaultProxy("127.0.0.1:18081", "localhost;*.zuno.EXAMPLE");
+  EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDefaultProxy));
+  EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(4, kHigh));
   EXPECT_TRUE(g_platform.logons.empty());
 }
 
