@@ -45,7 +45,11 @@ int OfferPreviousVersionRemoval() {
   // Never this program's own path, which its user's programs can replace: an administrator's
   // copy of it. Without one, no restart entry.
   const WideString copy = MakeRestartCopy();
-  if (!copy.empty()) RegisterRunOnceRestart(copy.c_str());
+  if (!copy.empty() && !RegisterRunOnceRestart(copy.c_str())) {
+    ::DeleteFileW(copy.c_str());  // nothing would ever start or remove it
+    const WideString folder = WideString::Copy(copy.c_str(), static_cast<size_t>(wcsrchr(copy.c_str(), L'\\') - copy.c_str()));
+    ::RemoveDirectoryW(folder.c_str());
+  }
 
   WideString uninstaller = CombinePath(directory.c_str(), L"ZunoUnst.exe");
   const bool started =

@@ -1,6 +1,7 @@
 #include "existing/restart_copy.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <winternl.h>
 
 #include <cwchar>
@@ -57,9 +58,13 @@ WideString MakeRestartCopy() noexcept {
     return WideString();
   }
 
+  const WideString root = RestartCopyRoot();
   DownloadDirectory folder;
   const wchar_t* name = wcsrchr(own, L'\\');
-  if (name == nullptr || !folder.Create(nullptr, DownloadDirectory::kRestartCopyPrefix)) return WideString();
+  if (name == nullptr || root.empty() || !CreateProtectedFolder(root.c_str(), ExistingFolder::kOpen).valid() ||
+      !folder.Create(root.c_str(), DownloadDirectory::kRestartCopyPrefix)) {
+    return WideString();
+  }
   WideString copy = WideString::Format(L"%s%s", folder.path(), name);
   if (copy.empty() || !WriteNewFile(copy.c_str(), view.get(), static_cast<DWORD>(size.QuadPart))) {
     folder.Release();
@@ -70,14 +75,22 @@ WideString MakeRestartCopy() noexcept {
   return copy;
 }
 
+WideString RestartCopyRoot() noexcept {
+  wchar_t* program_files = nullptr;
+  if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramFiles, KF_FLAG_DONT_VERIFY, nullptr, &program_files))) {
+    return WideString();
+  }
+  WideString root = WideString::Format(L"%s\\ZunoOnlineSetup", program_files);
+  ::CoTaskMemFree(program_files);
+  return root;
+}
+
 bool IsRestartCopyPath(const wchar_t* path) noexcept {
-  wchar_t temp[MAX_PATH];
-  const UINT length = ::GetSystemWindowsDirectoryW(temp, MAX_PATH);
-  if (path == nullptr || length == 0 || length >= MAX_PATH - 6) return false;
-  wcscat(temp, L"\\Temp\\");
-  const size_t temp_length = wcslen(temp);
-  if (_wcsnicmp(path, temp, temp_length) != 0) return false;
-  const wchar_t* folder = path + temp_length;
+  const WideString root = RestartCopyRoot();
+  if (path == nullptr || root.empty() || _wcsnicmp(path, root.c_str(), root.size()) != 0 || path[root.size()] != L'\\') {
+    return false;
+  }
+  const wchar_t* folder = path + root.size() + 1;
   const wchar_t* separator = wcschr(folder, L'\\');
   if (separator == nullptr || wcschr(separator + 1, L'\\') != nullptr ||
       static_cast<size_t>(separator - folder) != kFolderNameLength || folder[0] != DownloadDirectory::kRestartCopyPrefix ||
@@ -100,5 +113,7 @@ void RemoveRestartCopyAtRestart() noexcept {
   if (!CreateProtectedFolder(folder, ExistingFolder::kOpen).valid()) return;
   ::MoveFileExW(own, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   ::MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  *wcsrchr(folder, L'\\') = L'\0';
+  ::MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);  // the root, if no other copy waits there
   DebugTrace(L"szRestartCopy removed at restart: %s", own);
 }

@@ -2,9 +2,10 @@
 //
 // The running installer lies where its user put it (the Downloads folder, as a rule), where
 // any of the user's programs may replace it once it has ended; a machine-wide autostart entry
-// must never name such a file. The restart entry names a copy in a folder of its own under the
-// system's Temp folder, made as the download directory is (protected, checked, a name no one
-// can guess), and the copy has itself removed at the restart after its run.
+// must never name such a file. The restart entry names a copy in a folder of its own, made as
+// the download directory is (protected, checked, a name no one can guess), under a folder of
+// the program files, where no user may make anything even if a cleaner removed the copy's
+// folder before the logon. The copy has itself removed at the restart after its run.
 #pragma once
 
 #include "win/wide_string.h"
@@ -15,9 +16,13 @@
 // path may name by now.
 [[nodiscard]] WideString MakeRestartCopy() noexcept;
 
-// True when `path` (a program's full path) lies in a restart copy's folder: a folder of the
-// system's Temp folder named as the copies' folders are.
+// The folder the copies' folders lie in: "ZunoOnlineSetup" in the program files folder.
+[[nodiscard]] WideString RestartCopyRoot() noexcept;
+
+// True when `path` (a program's full path) lies in a restart copy's folder: a folder of
+// RestartCopyRoot named as the copies' folders are.
 [[nodiscard]] bool IsRestartCopyPath(const wchar_t* path) noexcept;
 
-// When this program is a restart copy, has it and its folder deleted at the next restart.
+// When this program is a restart copy, has it, its folder and the root (when empty by then)
+// deleted at the next restart.
 void RemoveRestartCopyAtRestart() noexcept;

@@ -21,6 +21,7 @@
 
 #include "app/messages.h"
 #include "app/progress_line.h"
+#include "existing/restart_copy.h"
 #include "package/package_codec.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/existing/installed_product.h"
@@ -658,14 +659,14 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   EXPECT_TRUE(NewDownloadDirectories().empty());
 
   // The restart entry names, quoted, an administrator's copy of the installer in a folder of
-  // its own under the system's Temp folder: the same bytes, the same name.
+  // its own under the program files: the same bytes, the same name.
   const std::wstring entry = test::RunOnceValue(L"ZunoSetup");
   ASSERT_GT(entry.size(), 2u);
   ASSERT_EQ(entry.front(), L'"');
   ASSERT_EQ(entry.back(), L'"');
   const std::wstring copy = entry.substr(1, entry.size() - 2);
   const std::wstring folder = copy.substr(0, copy.rfind(L'\\'));
-  EXPECT_EQ(_wcsnicmp(folder.c_str(), (SystemTemp() + L"R").c_str(), SystemTemp().size() + 1), 0) << Narrow(copy);
+  EXPECT_TRUE(IsRestartCopyPath(copy.c_str())) << Narrow(copy);
   EXPECT_EQ(copy.substr(folder.size()), L"\\ZunoOnlineSetup.exe");
   EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(Env(L"ZUNO_SETUP_EXE")));
 
@@ -674,13 +675,15 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   test::DeleteRunOnceValue(L"ZunoSetup");
   product_.Remove(L"Zuno.exe");
   const Outcome after = Drive(L"", L"", Waits::kReal, copy);
-  ExpectLaunched(after, L"", kLanguageEnglish, 0, 2);
+  ExpectLaunched(after, L"", kLanguageEnglish, 0, 3);
   const std::vector<std::wstring> pending = test::PendingDeletions();
-  ASSERT_GE(pending.size(), 2u);
+  ASSERT_GE(pending.size(), 3u);
   EXPECT_TRUE(EndsWith(pending[0], copy)) << Narrow(pending[0]);
   EXPECT_TRUE(EndsWith(pending[1], folder)) << Narrow(pending[1]);
+  EXPECT_TRUE(EndsWith(pending[2], RestartCopyRoot().c_str())) << Narrow(pending[2]);
   ::DeleteFileW(copy.c_str());
   ::RemoveDirectoryW(folder.c_str());
+  ::RemoveDirectoryW(RestartCopyRoot().c_str());
 }
 
 TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {

@@ -53,6 +53,7 @@ void ExpectRestartCopy(const std::wstring& value) {
   EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(OwnPath()));
   EXPECT_TRUE(::DeleteFileW(copy.c_str()));
   EXPECT_TRUE(::RemoveDirectoryW(copy.substr(0, copy.rfind(L'\\')).c_str()));
+  ::RemoveDirectoryW(RestartCopyRoot().c_str());
 }
 
 // What a stand-in uninstaller recorded: its command line and working directory.
@@ -223,22 +224,22 @@ TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
   EXPECT_FALSE(RegisterRunOnceRestart(nullptr));
 }
 
-TEST(RestartCopy, OnlyAFolderOfTheSystemTempNamedAsTheCopiesAre) {
-  wchar_t windows[MAX_PATH];
-  ASSERT_NE(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+// Under the program files, where no user may make a folder, in a folder named as the copies'.
+TEST(RestartCopy, OnlyAFolderOfTheRootNamedAsTheCopiesAre) {
+  const std::wstring root = RestartCopyRoot().c_str();
+  EXPECT_NE(root.find(L"\\Program Files"), std::wstring::npos) << testing::PrintToString(root);
   const std::wstring name = L"0123456789abcdef0123456789ABCDEF.tmp";
   const struct {
     std::wstring path;
     bool copy;
   } cases[] = {
-      {temp + L"R" + name + L"\\ZunoOnlineSetup.exe", true},
-      {temp + L"0" + name + L"\\ZunoOnlineSetup.exe", false},          // a download directory
-      {temp + L"R" + name.substr(1) + L"\\ZunoOnlineSetup.exe", false},  // 31 digits
-      {temp + L"R" + name.substr(0, 31) + L"x.tmp\\ZunoOnlineSetup.exe", false},
-      {temp + L"R" + name + L"\\sub\\ZunoOnlineSetup.exe", false},
+      {root + L"\\R" + name + L"\\ZunoOnlineSetup.exe", true},
+      {root + L"\\0" + name + L"\\ZunoOnlineSetup.exe", false},
+      {root + L"\\R" + name.substr(1) + L"\\ZunoOnlineSetup.exe", false},  // 31 digits
+      {root + L"\\R" + name.substr(0, 31) + L"x.tmp\\ZunoOnlineSetup.exe", false},
+      {root + L"\\R" + name + L"\\sub\\ZunoOnlineSetup.exe", false},
+      {root + L"X\\R" + name + L"\\ZunoOnlineSetup.exe", false},
       {L"C:\\Users\\u\\Temp\\R" + name + L"\\ZunoOnlineSetup.exe", false},
-      {OwnPath(), false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsRestartCopyPath(c.path.c_str()), c.copy) << testing::PrintToString(c.path);
 }
