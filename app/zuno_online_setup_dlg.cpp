@@ -109,6 +109,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   int32_t language = kLanguageVietnamese;
   if (ReadUiLanguage(&language)) UiLanguage.store(language);
+  DebugTrace(L"UiLanguage: %d", static_cast<int>(UiLanguage.load()));
 
   ::SetDlgItemTextW(hwnd(), IDC_STATUS_TEXT, L"");
   ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(0).c_str());

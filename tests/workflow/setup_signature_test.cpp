@@ -1,5 +1,6 @@
 // The setup's signature, checked by the platform's WinVerifyTrust on real files signed with
-// osslsigncode (the build's test keys), and the download directory's access rights.
+// osslsigncode (the build's test keys), and the access rights of the download directory and
+// the log folder.
 #include "workflow/setup_signature.h"
 
 #include <windows.h>
@@ -75,17 +76,12 @@ DWORD Granted(PSECURITY_DESCRIPTOR descriptor, HANDLE token, DWORD rights) {
   return status ? granted & rights : 0;
 }
 
-// Wine 8 takes the security given to CreateDirectoryW but keeps none of it (a read-back shows
-// the user and SYSTEM with full control), so the descriptor the installer gives is checked
-// here, by the platform's own access check, as Windows stores and applies it.
-TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
-  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
-  ASSERT_TRUE(descriptor);
-
+// The installer's own token, and the user's as an unelevated program has it: Administrators
+// only for denying.
+void UserTokens(win::UniqueKernelHandle* elevated, win::UniqueKernelHandle* unelevated) {
   HANDLE process_token = nullptr;
   ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token));
   win::UniqueKernelHandle token(process_token);
-  // The user's token as an unelevated program has it: Administrators only for denying.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr;
   ASSERT_TRUE(::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
@@ -95,15 +91,36 @@ TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
   HANDLE restricted = nullptr;
   ASSERT_TRUE(::CreateRestrictedToken(token.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
   win::UniqueKernelHandle restricted_owned(restricted);
+  ASSERT_TRUE(::DuplicateToken(token.get(), SecurityImpersonation, elevated->put()));
+  ASSERT_TRUE(::DuplicateToken(restricted, SecurityImpersonation, unelevated->put()));
+}
 
-  HANDLE elevated = nullptr, unelevated = nullptr;
-  ASSERT_TRUE(::DuplicateToken(token.get(), SecurityImpersonation, &elevated));
-  ASSERT_TRUE(::DuplicateToken(restricted, SecurityImpersonation, &unelevated));
-  win::UniqueKernelHandle elevated_owned(elevated), unelevated_owned(unelevated);
-  const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
-  EXPECT_EQ(Granted(descriptor.get(), unelevated, changes), 0u);
+constexpr DWORD kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// Wine 8 takes the security given to CreateDirectoryW but keeps none of it (a read-back shows
+// the user and SYSTEM with full control), so the descriptor the installer gives is checked
+// here, by the platform's own access check, as Windows stores and applies it.
+TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
+  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
+  ASSERT_TRUE(descriptor);
+  win::UniqueKernelHandle elevated, unelevated;
+  ASSERT_NO_FATAL_FAILURE(UserTokens(&elevated, &unelevated));
+  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), kChanges), 0u);
   // The installer itself, elevated, may do all of it.
-  EXPECT_EQ(Granted(descriptor.get(), elevated, changes), changes);
+  EXPECT_EQ(Granted(descriptor.get(), elevated.get(), kChanges), kChanges);
+}
+
+// The log folder, and the logs in it (which take its entries): anyone may read, and only the
+// installer change anything.
+TEST(RunLog, EveryoneMayReadTheLogsAndNoUnelevatedProgramChangeThem) {
+  const win::UniqueLocalMemory descriptor = ReadableAdminDirectorySecurity();
+  ASSERT_TRUE(descriptor);
+  win::UniqueKernelHandle elevated, unelevated;
+  ASSERT_NO_FATAL_FAILURE(UserTokens(&elevated, &unelevated));
+  const DWORD reading = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL;
+  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), reading), reading);
+  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), kChanges | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA), 0u);
+  EXPECT_EQ(Granted(descriptor.get(), elevated.get(), kChanges), kChanges);
 }
 
 // Under the system's Temp folder by default, a fresh name each time, removable once released.

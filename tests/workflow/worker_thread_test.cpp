@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
+#include "download/http_downloader.h"
 #include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
@@ -23,6 +24,26 @@
 namespace {
 
 // ---- The launch command line ------------------------------------------------------------------
+
+// When the modes failed differently, the user is told the cause they can act on.
+TEST(DownloadFailure, TheCauseTheUserCanActOnIsTold) {
+  using C = FailureCause;
+  const struct {
+    std::vector<C> causes;
+    InstallResult told;
+  } rows[] = {
+      {{C::kNoConnection, C::kNoConnection, C::kNoConnection}, InstallResult::kNoConnection},
+      {{C::kNotFound, C::kNotFound, C::kNoConnection}, InstallResult::kPackageNotFound},  // no IE proxy set
+      {{C::kNotFound, C::kOther, C::kNotFound}, InstallResult::kDownloadFailed},
+      {{C::kOther, C::kProxyRefused, C::kNotFound}, InstallResult::kProxyRefused},  // direct refused (403)
+      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, InstallResult::kSignInPage},
+      {{C::kSignInPage, C::kDiskFull}, InstallResult::kDiskFull},
+      {{}, InstallResult::kDownloadFailed},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(DownloadFailureOf(row.causes.data(), row.causes.size()), row.told) << row.causes.size();
+  }
+}
 
 TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
   EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", kLanguageEnglish).c_str()),
