@@ -188,22 +188,16 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
 }  // namespace
 
 const wchar_t* FailureCauseName(FailureCause cause) noexcept {
-  switch (cause) {
-    case FailureCause::kNone:
-      return L"none";
-    case FailureCause::kNoConnection:
-      return L"no connection";
-    case FailureCause::kNotFound:
-      return L"not on the server";
-    case FailureCause::kProxyRefused:
-      return L"the proxy refused the sign-in";
-    case FailureCause::kSignInPage:
-      return L"a web page instead of the package";
-    case FailureCause::kDiskFull:
-      return L"not enough disk space";
-    default:
-      return L"other";
-  }
+  // In the order of the causes' numbers.
+  static constexpr const wchar_t* kNames[] = {L"none",
+                                              L"other",
+                                              L"no connection",
+                                              L"not on the server",
+                                              L"the proxy refused the sign-in",
+                                              L"a web page instead of the package",
+                                              L"not enough disk space"};
+  const auto index = static_cast<size_t>(cause);
+  return index < sizeof(kNames) / sizeof(kNames[0]) ? kNames[index] : kNames[1];
 }
 
 void SetStageObserverForTesting(StageObserver observer) { g_stage_observer.store(observer); }

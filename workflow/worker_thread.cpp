@@ -196,9 +196,11 @@ class Installation {
   // The drive of the download directory ("C:"), the space needed and the space free there.
   WideString DiskFullText() const {
     const WideString drive = WideString::Copy(directory_.path(), 2);
-    // Never more than the largest package and its setup, and never more free than needed.
-    const WideString needed = FormatSize(static_cast<uint32_t>(downloader_->GetSpaceNeeded()));
-    const WideString free = FormatSize(static_cast<uint32_t>(downloader_->GetSpaceFree()));
+    // Never more than the largest package and its setup (32 bits), and less free than that.
+    const uint64_t needed_bytes = downloader_->GetSpaceNeeded();
+    const uint64_t free_bytes = downloader_->GetSpaceFree() < needed_bytes ? downloader_->GetSpaceFree() : needed_bytes;
+    const WideString needed = FormatSize(static_cast<uint32_t>(needed_bytes));
+    const WideString free = FormatSize(static_cast<uint32_t>(free_bytes));
     const WideString format = GetMessageText(kMessageDiskFull);
     return WideString::Format(format.c_str(), drive.c_str(), needed.c_str(), free.c_str());
   }

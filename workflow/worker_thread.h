@@ -61,10 +61,10 @@ struct InstallEnd {
 };
 [[nodiscard]] InstallEnd EndOf(InstallResult result) noexcept;
 
-// The end of a download that failed in every mode tried, from each mode's cause in turn:
-// full disk; else a web page in any mode; else a proxy that refused the sign-in; else no
-// connection in every mode; else not found in every mode that got an answer; else
-// kDownloadFailed.
+// The end of a download that failed in every mode tried, from each mode's cause: a full disk
+// in any mode, else a web page in any mode, else a proxy that refused the sign-in in any
+// mode, else no connection in every mode, else not found in every mode that got an answer,
+// else kDownloadFailed.
 [[nodiscard]] InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexcept;
 
 // The platform calls the launch makes, and how the worker hands its end over. Tests replace
