@@ -21,13 +21,14 @@
 
 #include "app/messages.h"
 #include "app/progress_line.h"
+#include "download/http_downloader.h"
 #include "package/package_codec.h"
-#include "win/wide_string.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/existing/installed_product.h"
 #include "tests/support/language_scope.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
+#include "win/wide_string.h"
 
 namespace {
 
@@ -548,41 +549,38 @@ std::string UnixPath(const std::wstring& path) {
   return unix;
 }
 
-// Runs `command` with this machine's /bin/sh (Wine starts programs of the machine too) and
-// waits for it; true when it succeeded. The scenarios run as root in the test network's own
-// mount namespace.
+// Runs `command` with this machine's /bin/sh, which Wine starts as it starts Windows programs,
+// and waits for it; true when it succeeded. (The suite runs as root in a mount namespace.)
 bool RunOnHost(const std::string& command) {
   test::TempDir dir;
   const std::wstring status = dir.Path(L"status");
   std::wstring line = L"Z:\\bin\\sh -c \"" + FromUtf8(command) + L"; echo $? > '" + FromUtf8(UnixPath(status)) + L"'\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  STARTUPINFOW startup = {sizeof(startup)};
   PROCESS_INFORMATION process = {};
   if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return false;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  for (int i = 0; i < 100 && !test::FileExists(status); ++i) ::Sleep(100);
-  ::Sleep(100);  // the status written whole
-  const std::vector<uint8_t> result = test::ReadFileBytes(status);
-  return !result.empty() && result[0] == '0';
+  for (int i = 0; i < 100 && test::ReadFileBytes(status).size() < 2; ++i) ::Sleep(100);
+  return test::ReadFileBytes(status) == std::vector<uint8_t>{'0', '\n'};
 }
 
-// How the network or the machine fails the download.
-enum class Trouble { kSignInPage, kPageOfAnotherType, kSmallDisk, kNothingListening, kNotFound, kProxyRefuses };
+// What goes wrong besides the scripted origin's `mode` (when there is one).
+enum class Trouble { kNone, kSmallDisk, kNothingListening, kProxyRefuses };
 struct FailureRow {
   const char* name;
+  const char* mode;
   Trouble trouble;
   int32_t message;
   int exit_code;
   const wchar_t* cause;  // as the log names it
 };
 const FailureRow kFailureRows[] = {
-    {"SignInPage", Trouble::kSignInPage, kMessageSignInPage, 1612, L"a web page instead of the package"},
-    {"PageOfAnotherType", Trouble::kPageOfAnotherType, kMessageSignInPage, 1612, L"a web page instead of the package"},
-    {"TooLittleDiskSpace", Trouble::kSmallDisk, kMessageDiskFull, 112, L"not enough disk space"},
-    {"NothingListening", Trouble::kNothingListening, kMessageNoConnection, 1612, L"no connection"},
-    {"NotFoundInEveryMode", Trouble::kNotFound, kMessagePackageNotFound, 1612, L"not on the server"},
-    {"ProxyRefusesEveryAnswer", Trouble::kProxyRefuses, kMessageProxyRefused, 1612, L"the proxy refused the sign-in"},
+    {"SignInPage", "signin", Trouble::kNone, kMessageSignInPage, 1612, L"a web page instead of the package"},
+    {"PageOfAnotherType", "signin-untyped", Trouble::kNone, kMessageSignInPage, 1612, L"a web page instead of the package"},
+    {"TooLittleDiskSpace", nullptr, Trouble::kSmallDisk, kMessageDiskFull, 112, L"not enough disk space"},
+    {"NothingListening", nullptr, Trouble::kNothingListening, kMessageNoConnection, 1612, L"no connection"},
+    {"NotFoundInEveryMode", "404", Trouble::kNone, kMessagePackageNotFound, 1612, L"not on the server"},
+    {"ProxyRefusesEveryAnswer", nullptr, Trouble::kProxyRefuses, kMessageProxyRefused, 1612, L"the proxy refused the sign-in"},
 };
 
 class FailedDownload : public Scenario, public testing::WithParamInterface<FailureRow> {
@@ -592,66 +590,45 @@ class FailedDownload : public Scenario, public testing::WithParamInterface<Failu
     if (!small_temp_.empty()) EXPECT_TRUE(RunOnHost("umount -l '" + small_temp_ + "'"));
     Scenario::TearDown();
   }
-  // The download host where nothing listens (127.0.0.9), in the test network's own hosts file.
-  void NothingListens() {
-    hosts_ = test::ReadFileBytes(kHosts);
-    const std::string text(hosts_.begin(), hosts_.end());
-    ASSERT_NE(text.find("127.0.0.1 download.zuno.example"), std::string::npos) << "not the test network's hosts file";
-    const std::string moved = "127.0.0.1 localhost\n127.0.0.9 download.zuno.example\n";
-    test::WriteFileBytes(kHosts, std::vector<uint8_t>(moved.begin(), moved.end()));
-  }
-  // The system's Temp folder on a file system of 4 MiB.
-  void SmallTemp() {
-    const std::string temp = UnixPath(SystemTemp());
-    ASSERT_FALSE(temp.empty());
-    ASSERT_TRUE(RunOnHost("mount -t tmpfs -o size=4m zunosmall '" + temp + "'"));
-    small_temp_ = temp;
-  }
-
   static constexpr const wchar_t* kHosts = L"Z:\\etc\\hosts";
   std::vector<uint8_t> hosts_;
   std::string small_temp_;
 };
 
-// Each failure the user can act on is told as such: its message on the status line and in the
-// box, which says where the log is; its exit code; nothing left behind; and the log names the
-// cause. Nothing of the answer's body is kept.
+// Each failure the user can act on is told as such, on the status line and in the box, which
+// says where the log is; its exit code; nothing left behind; and the log names the cause and
+// shows that nothing of the answer's body was kept.
 TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
   const FailureRow& row = GetParam();
   std::wstring message = Text(row.message, kLanguageVietnamese);
-  switch (row.trouble) {
-    case Trouble::kSignInPage:
-    case Trouble::kPageOfAnotherType:
-    case Trouble::kNotFound:
-      Unpublish();
-      Touch(L"mode", row.trouble == Trouble::kNotFound ? "404" : row.trouble == Trouble::kSignInPage ? "signin"
-                                                                                                        : "signin-untyped");
-      break;
-    case Trouble::kSmallDisk: {
-      // 3.3 MB would fit in 4 MiB, but not with the setup decoded from it.
-      const std::vector<uint8_t> padded = test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-padded.exe");
-      PublishPackageOf(padded);
-      ASSERT_NO_FATAL_FAILURE(SmallTemp());
-      ULARGE_INTEGER free = {};
-      ASSERT_TRUE(::GetDiskFreeSpaceExW(SystemTemp().c_str(), &free, nullptr, nullptr));
-      const uint32_t package = static_cast<uint32_t>(kPackageHeaderSize + padded.size());
-      test::LanguageScope vietnamese(kLanguageVietnamese);
-      const std::wstring needed = FormatSize(2 * package - kPackageHeaderSize + 1048576).c_str();
-      message = WideString::Format(message.c_str(), L"C:", needed.c_str(),
-                                   FormatSize(static_cast<uint32_t>(free.QuadPart)).c_str()).c_str();
-      break;
-    }
-    case Trouble::kNothingListening:
-      ASSERT_NO_FATAL_FAILURE(NothingListens());
-      break;
-    case Trouble::kProxyRefuses:
-      Touch(L"proxy-only");
-      test::SetDefaultProxy("127.0.0.1:18091");
-      test::SetIeSettings(test::kIeDirect | test::kIeProxy, "127.0.0.1:18091");
-      break;
+  if (row.mode != nullptr) {
+    Unpublish();
+    Touch(L"mode", row.mode);
   }
-  const Outcome run = Drive(L"");
-  const std::wstring log = ExpectFailure(run, message, row.exit_code);
+  if (row.trouble == Trouble::kSmallDisk) {
+    // The system's Temp folder on 4 MiB: the 3.3 MB package would fit, not with its setup.
+    const std::vector<uint8_t> padded = test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-padded.exe");
+    PublishPackageOf(padded);
+    small_temp_ = UnixPath(SystemTemp());
+    ASSERT_TRUE(RunOnHost("mount -t tmpfs -o size=4m zunosmall '" + small_temp_ + "'"));
+    ULARGE_INTEGER free = {};
+    ASSERT_TRUE(::GetDiskFreeSpaceExW(SystemTemp().c_str(), &free, nullptr, nullptr));
+    const auto needed = static_cast<uint32_t>(2 * padded.size() + kPackageHeaderSize + kSpaceMarginBytes);
+    test::LanguageScope vietnamese(kLanguageVietnamese);
+    message = WideString::Format(message.c_str(), L"C:", FormatSize(needed).c_str(),
+                                 FormatSize(static_cast<uint32_t>(free.QuadPart)).c_str()).c_str();
+  } else if (row.trouble == Trouble::kNothingListening) {
+    // In the test network's own hosts file (which only it maps the host in), to 127.0.0.9.
+    hosts_ = test::ReadFileBytes(kHosts);
+    ASSERT_NE(std::string(hosts_.begin(), hosts_.end()).find("127.0.0.1 download.zuno.example"), std::string::npos);
+    const std::string moved = "127.0.0.1 localhost\n127.0.0.9 download.zuno.example\n";
+    test::WriteFileBytes(kHosts, std::vector<uint8_t>(moved.begin(), moved.end()));
+  } else if (row.trouble == Trouble::kProxyRefuses) {
+    Touch(L"proxy-only");
+    test::SetDefaultProxy("127.0.0.1:18091");
+    test::SetIeSettings(test::kIeDirect | test::kIeProxy, "127.0.0.1:18091");
+  }
+  const std::wstring log = ExpectFailure(Drive(L""), message, row.exit_code);
   EXPECT_NE(log.find(L" failed: " + std::wstring(row.cause) + L" ("), std::wstring::npos) << Narrow(log);
   EXPECT_NE(log.find(L"sMessage: " + message), std::wstring::npos) << Narrow(log);
   EXPECT_NE(log.find(L"nExitCode: " + std::to_wstring(row.exit_code)), std::wstring::npos) << Narrow(log);
@@ -659,8 +636,7 @@ TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
   for (size_t at = 0; (at = log.find(L" failed: ", at)) != std::wstring::npos; ++at) ++failed;
   for (size_t at = 0; (at = log.find(L", 0 bytes, ", at)) != std::wstring::npos; ++at) ++nothing_kept;
   EXPECT_EQ(nothing_kept, failed) << Narrow(log);
-  // A full disk tries no other mode.
-  EXPECT_EQ(failed, row.trouble == Trouble::kSmallDisk ? 1u : 3u) << Narrow(log);
+  EXPECT_EQ(failed, row.trouble == Trouble::kSmallDisk ? 1u : 3u) << Narrow(log);  // a full disk tries no other mode
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, FailedDownload, testing::ValuesIn(kFailureRows),
