@@ -76,12 +76,16 @@ DWORD Granted(PSECURITY_DESCRIPTOR descriptor, HANDLE token, DWORD rights) {
   return status ? granted & rights : 0;
 }
 
-// The installer's own token, and the user's as an unelevated program has it: Administrators
-// only for denying.
-void UserTokens(win::UniqueKernelHandle* elevated, win::UniqueKernelHandle* unelevated) {
+// Wine 8 takes the security given to CreateDirectoryW but keeps none of it (a read-back shows
+// the user and SYSTEM with full control), so the descriptors the installer gives are checked
+// here, by the platform's own access check, as Windows stores and applies them: the download
+// directory's, and the log folder's, which lets anyone read the logs (its files take its
+// entries) and nothing more.
+TEST(ProtectedFolders, NoUnelevatedProgramMayPlantOrReplaceAFileAndOnlyLogsMayBeRead) {
   HANDLE process_token = nullptr;
   ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token));
   win::UniqueKernelHandle token(process_token);
+  // The user's token as an unelevated program has it: Administrators only for denying.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr;
   ASSERT_TRUE(::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
@@ -91,36 +95,22 @@ void UserTokens(win::UniqueKernelHandle* elevated, win::UniqueKernelHandle* unel
   HANDLE restricted = nullptr;
   ASSERT_TRUE(::CreateRestrictedToken(token.get(), 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted));
   win::UniqueKernelHandle restricted_owned(restricted);
-  ASSERT_TRUE(::DuplicateToken(token.get(), SecurityImpersonation, elevated->put()));
-  ASSERT_TRUE(::DuplicateToken(restricted, SecurityImpersonation, unelevated->put()));
-}
 
-constexpr DWORD kChanges = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
-
-// Wine 8 takes the security given to CreateDirectoryW but keeps none of it (a read-back shows
-// the user and SYSTEM with full control), so the descriptor the installer gives is checked
-// here, by the platform's own access check, as Windows stores and applies it.
-TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
-  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
-  ASSERT_TRUE(descriptor);
-  win::UniqueKernelHandle elevated, unelevated;
-  ASSERT_NO_FATAL_FAILURE(UserTokens(&elevated, &unelevated));
-  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), kChanges), 0u);
-  // The installer itself, elevated, may do all of it.
-  EXPECT_EQ(Granted(descriptor.get(), elevated.get(), kChanges), kChanges);
-}
-
-// The log folder, and the logs in it (which take its entries): anyone may read, and only the
-// installer change anything.
-TEST(RunLog, EveryoneMayReadTheLogsAndNoUnelevatedProgramChangeThem) {
-  const win::UniqueLocalMemory descriptor = ReadableAdminDirectorySecurity();
-  ASSERT_TRUE(descriptor);
-  win::UniqueKernelHandle elevated, unelevated;
-  ASSERT_NO_FATAL_FAILURE(UserTokens(&elevated, &unelevated));
+  HANDLE elevated = nullptr, unelevated = nullptr;
+  ASSERT_TRUE(::DuplicateToken(token.get(), SecurityImpersonation, &elevated));
+  ASSERT_TRUE(::DuplicateToken(restricted, SecurityImpersonation, &unelevated));
+  win::UniqueKernelHandle elevated_owned(elevated), unelevated_owned(unelevated);
+  const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                        FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA;
   const DWORD reading = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL;
-  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), reading), reading);
-  EXPECT_EQ(Granted(descriptor.get(), unelevated.get(), kChanges | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA), 0u);
-  EXPECT_EQ(Granted(descriptor.get(), elevated.get(), kChanges), kChanges);
+  for (const bool logs : {false, true}) {
+    const win::UniqueLocalMemory descriptor = logs ? ReadableAdminDirectorySecurity() : AdminOnlyDirectorySecurity();
+    ASSERT_TRUE(descriptor);
+    EXPECT_EQ(Granted(descriptor.get(), unelevated, changes), 0u) << logs;
+    EXPECT_EQ(Granted(descriptor.get(), unelevated, reading), logs ? reading : 0u) << logs;
+    // The installer itself, elevated, may do all of it.
+    EXPECT_EQ(Granted(descriptor.get(), elevated, changes), changes) << logs;
+  }
 }
 
 // Under the system's Temp folder by default, a fresh name each time, removable once released.

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <process.h>
@@ -28,21 +29,16 @@ namespace {
 // When the modes failed differently, the user is told the cause they can act on.
 TEST(DownloadFailure, TheCauseTheUserCanActOnIsTold) {
   using C = FailureCause;
-  const struct {
-    std::vector<C> causes;
-    InstallResult told;
-  } rows[] = {
-      {{C::kNoConnection, C::kNoConnection, C::kNoConnection}, InstallResult::kNoConnection},
-      {{C::kNotFound, C::kNotFound, C::kNoConnection}, InstallResult::kPackageNotFound},  // no IE proxy set
-      {{C::kNotFound, C::kOther, C::kNotFound}, InstallResult::kDownloadFailed},
-      {{C::kOther, C::kProxyRefused, C::kNotFound}, InstallResult::kProxyRefused},  // direct refused (403)
-      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, InstallResult::kSignInPage},
-      {{C::kSignInPage, C::kDiskFull}, InstallResult::kDiskFull},
-      {{}, InstallResult::kDownloadFailed},
+  using R = InstallResult;
+  const std::pair<std::vector<C>, R> rows[] = {
+      {{C::kNotFound, C::kNotFound, C::kNoConnection}, R::kPackageNotFound},  // no IE proxy set
+      {{C::kNotFound, C::kOther, C::kNotFound}, R::kDownloadFailed},
+      {{C::kOther, C::kProxyRefused, C::kNotFound}, R::kProxyRefused},  // direct refused (403)
+      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, R::kSignInPage},
+      {{C::kSignInPage, C::kDiskFull}, R::kDiskFull},
+      {{}, R::kDownloadFailed},
   };
-  for (const auto& row : rows) {
-    EXPECT_EQ(DownloadFailureOf(row.causes.data(), row.causes.size()), row.told) << row.causes.size();
-  }
+  for (const auto& row : rows) EXPECT_EQ(DownloadFailureOf(row.first.data(), row.first.size()), row.second);
 }
 
 TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
