@@ -538,30 +538,22 @@ TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
 
 // ---- Why a download failed -----------------------------------------------------------------------
 
-// The path of this machine under which Wine keeps `path`.
-std::string UnixPath(const std::wstring& path) {
-  using UnixName = char*(CDECL*)(const wchar_t*);
-  const auto unix_name = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  char* name = unix_name != nullptr ? unix_name(path.c_str()) : nullptr;
-  const std::string unix = name != nullptr ? name : "";
-  ::HeapFree(::GetProcessHeap(), 0, name);
-  return unix;
-}
-
 // Runs `command` with this machine's /bin/sh, which Wine starts as it starts Windows programs,
 // and waits for it; true when it succeeded. (The suite runs as root in a mount namespace.)
 bool RunOnHost(const std::string& command) {
-  test::TempDir dir;
-  const std::wstring status = dir.Path(L"status");
-  std::wstring line = L"Z:\\bin\\sh -c \"" + FromUtf8(command) + L"; echo $? > '" + FromUtf8(UnixPath(status)) + L"'\"";
+  const std::string status = "/tmp/zuno-host-status-" + std::to_string(::GetCurrentProcessId());
+  const std::wstring status_file = L"Z:" + FromUtf8(status);
+  ::DeleteFileW(status_file.c_str());
+  std::wstring line = L"Z:\\bin\\sh -c \"" + FromUtf8(command + "; echo $? > " + status) + L"\"";
   STARTUPINFOW startup = {sizeof(startup)};
   PROCESS_INFORMATION process = {};
   if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return false;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  for (int i = 0; i < 100 && test::ReadFileBytes(status).size() < 2; ++i) ::Sleep(100);
-  return test::ReadFileBytes(status) == std::vector<uint8_t>{'0', '\n'};
+  for (int i = 0; i < 100 && test::ReadFileBytes(status_file).size() < 2; ++i) ::Sleep(100);
+  const bool succeeded = test::ReadFileBytes(status_file) == std::vector<uint8_t>{'0', '\n'};
+  ::DeleteFileW(status_file.c_str());
+  return succeeded;
 }
 
 // What goes wrong besides the scripted origin's `mode` (when there is one).
@@ -609,7 +601,7 @@ TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
     // The system's Temp folder on 4 MiB: the 3.3 MB package would fit, not with its setup.
     const std::vector<uint8_t> padded = test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-padded.exe");
     PublishPackageOf(padded);
-    small_temp_ = UnixPath(SystemTemp());
+    small_temp_ = Narrow(Env(L"WINEPREFIX")) + "/drive_c/windows/temp";
     ASSERT_TRUE(RunOnHost("mount -t tmpfs -o size=4m zunosmall '" + small_temp_ + "'"));
     ULARGE_INTEGER free = {};
     ASSERT_TRUE(::GetDiskFreeSpaceExW(SystemTemp().c_str(), &free, nullptr, nullptr));
@@ -630,8 +622,6 @@ TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
   }
   const std::wstring log = ExpectFailure(Drive(L""), message, row.exit_code);
   EXPECT_NE(log.find(L" failed: " + std::wstring(row.cause) + L" ("), std::wstring::npos) << Narrow(log);
-  EXPECT_NE(log.find(L"sMessage: " + message), std::wstring::npos) << Narrow(log);
-  EXPECT_NE(log.find(L"nExitCode: " + std::to_wstring(row.exit_code)), std::wstring::npos) << Narrow(log);
   size_t failed = 0, nothing_kept = 0;
   for (size_t at = 0; (at = log.find(L" failed: ", at)) != std::wstring::npos; ++at) ++failed;
   for (size_t at = 0; (at = log.find(L", 0 bytes, ", at)) != std::wstring::npos; ++at) ++nothing_kept;
