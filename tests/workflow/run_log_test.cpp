@@ -1,4 +1,4 @@
-// The run's log on real files: the runs it keeps, its lines, and a run without one.
+// The run's log on real files: the runs it keeps, and its lines.
 #include "workflow/run_log.h"
 
 #include <windows.h>
@@ -33,13 +33,6 @@ TEST(RunLog, OnlyTheLastTenRunsAreKeptAndEachLineIsOneLineOfUtf8) {
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("] sMessage: \xC4\x90\xC3\xA3 xong nExitCode: 0\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("] nExitCode: 1612\r\n"), std::string::npos) << text;
-}
-
-TEST(RunLog, WhereTheFolderCannotBeMadeTheRunGoesOnWithoutALog) {
-  test::TempDir dir;
-  test::WriteFileBytes(dir.Path(L"file"), {'x'});
-  EXPECT_FALSE(StartRunLog(dir.Path(L"file\\logs").c_str()));
-  EXPECT_STREQ(RunLogPath(), L"");
 }
 
 }  // namespace
