@@ -19,8 +19,7 @@
   /echo/...            the request path as the body
   /range               the Range header as the body ("none" without one)
   /silent              accepts the request and never answers
-  /signin              a network's sign-in page: 200, text/html, 3 KiB
-  /signin-untyped      the same page as application/octet-stream
+  /signin[-untyped]    a network's sign-in page, 3 KiB: as text/html, or as application/octet-stream
   /length/VALUE        200 announcing "Content-Length: VALUE" (huge, negative, not a number),
                        then 1000 bytes and the end of the connection
   /partial-norange     206 without Content-Range
