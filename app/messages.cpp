@@ -110,6 +110,23 @@ constexpr CatalogueEntry kCatalogue[] = {
     {34, L"Thử lại sau %d giây...", L"Trying again in %d s..."},
     {35, L",", L"."},  // the decimal separator
     {36, L"%d byte", L"%d bytes"},
+    // Why a download failed, and what the user can do about it.
+    {kMessageSignInPage,
+     L"Mạng bạn đang dùng đã trả về một trang web thay vì bộ cài đặt, có thể mạng này yêu cầu đăng nhập (như Wi-Fi ở khách sạn, quán cà phê). Bạn hãy mở trình duyệt, đăng nhập vào mạng rồi chạy lại trình cài đặt.",
+     L"The network answered with a web page instead of the installer: it may want you to sign in first, as hotel and café Wi-Fi often does. Open a web browser, sign in to the network, then run the installer again."},
+    {kMessageDiskFull,
+     L"Ổ đĩa %s không còn đủ dung lượng trống: cần %s nhưng chỉ còn %s. Bạn hãy giải phóng bớt dung lượng trên ổ đĩa này rồi chạy lại trình cài đặt.",
+     L"There is not enough free space on drive %s: the installer needs %s, and only %s is free. Free some space on that drive, then run the installer again."},
+    {kMessageNoConnection,
+     L"Không kết nối được tới máy chủ tải về. Bạn hãy kiểm tra kết nối Internet của máy tính rồi chạy lại trình cài đặt.",
+     L"The installer could not reach the download server. Check that this computer is connected to the Internet, then run the installer again."},
+    {kMessagePackageNotFound,
+     L"Bộ cài đặt hiện không có trên máy chủ tải về. Bạn vui lòng thử lại sau; nếu vẫn không được, hãy liên hệ bộ phận hỗ trợ.",
+     L"The installer is not on the download server at the moment. Please try again later; if it still fails, contact support."},
+    {kMessageProxyRefused,
+     L"Máy chủ proxy của mạng đã từ chối đăng nhập của bạn. Bạn hãy kiểm tra lại tài khoản proxy hoặc hỏi quản trị viên mạng, rồi chạy lại trình cài đặt.",
+     L"The network's proxy server refused your sign-in. Check your proxy account or ask your network administrator, then run the installer again."},
+    {kMessageLogNote, L"Nhật ký cài đặt được lưu tại: %s", L"The installation log is at: %s"},
 };
 
 static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);

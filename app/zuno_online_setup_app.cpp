@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "win/environment.h"
 #include "win/unique_handle.h"
+#include "workflow/run_log.h"
 
 // The windows' Common Controls 6 come from the program's own activation context.
 CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}
@@ -20,6 +21,14 @@ bool CZunoOnlineSetupApp::InitInstance() {
   // A copy that a restart entry started has done its job by now (even if another copy runs).
   RemoveRestartCopyAtRestart();
 
+  // Without a log the run goes on all the same.
+  static_cast<void>(StartRunLog());
+  Install();
+  EndRunLog(ExitCode());
+  return false;
+}
+
+void CZunoOnlineSetupApp::Install() {
   INITCOMMONCONTROLSEX controls = {};
   controls.dwSize = sizeof(controls);
   controls.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
@@ -31,12 +40,11 @@ bool CZunoOnlineSetupApp::InitInstance() {
   win::UniqueKernelHandle guard(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     SetExitCode(kExitAnotherCopyRunning);
-    return false;
+    return;
   }
 
   CZunoOnlineSetupDlg dialog(nullptr);
   SetMainWindow(&dialog);
   dialog.DoModal();
   SetMainWindow(nullptr);
-  return false;
 }

@@ -11,7 +11,12 @@ class CZunoOnlineSetupApp : public win::Application {
   CZunoOnlineSetupApp() noexcept;
 
  protected:
-  // Registers the common controls, refuses to run beside another copy, then runs the main
-  // dialog modally. Always answers false: the process ends when the dialog has ended.
+  // Runs the installation with the run's log around it. Always answers false: the process
+  // ends when the dialog has ended.
   bool InitInstance() override;
+
+ private:
+  // Registers the common controls, refuses to run beside another copy, then runs the main
+  // dialog modally.
+  void Install();
 };

@@ -14,6 +14,7 @@
 #include "package/trace.h"
 #include "win/clock.h"
 #include "win/application.h"
+#include "workflow/run_log.h"
 #include "workflow/startup_checks.h"
 #include "workflow/worker_thread.h"
 
@@ -109,6 +110,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   int32_t language = kLanguageVietnamese;
   if (ReadUiLanguage(&language)) UiLanguage.store(language);
+  DebugTrace(L"UiLanguage: %d", static_cast<int>(UiLanguage.load()));
 
   ::SetDlgItemTextW(hwnd(), IDC_STATUS_TEXT, L"");
   ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(0).c_str());
@@ -229,6 +231,7 @@ INT_PTR CZunoOnlineSetupDlg::OnTimer(WPARAM timer, LPARAM) {
   if (!AbandonDownload()) return TRUE;  // the worker's own report is on its way
   ::KillTimer(hwnd(), kStopDeadlineTimer);
   DebugTrace(L"zerbo -6: the worker did not end");
+  EndRunLog(kExitStoppedByUser);
   ::TerminateProcess(::GetCurrentProcess(), kExitStoppedByUser);
   return TRUE;
 }
@@ -241,6 +244,7 @@ void CZunoOnlineSetupDlg::EndWithThreads(DWORD exit_code) {
     if (thread != nullptr) threads[count++] = thread;
   }
   if (!WaitHandlingSentMessages(threads, count, kThreadEndWaitMs)) {
+    EndRunLog(exit_code);
     ::TerminateProcess(::GetCurrentProcess(), exit_code);
   }
   // The handles stay open until the process ends (a closed handle could be reused under a

@@ -135,6 +135,7 @@ add_library(zuno_core STATIC
   win/wide_string.cpp
   workflow/setup_signature.cpp
   workflow/download_directory.cpp
+  workflow/run_log.cpp
   workflow/startup_checks.cpp
   workflow/worker_thread.cpp
 )

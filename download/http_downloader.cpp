@@ -76,6 +76,64 @@ bool ParseDigits(const wchar_t*& text, uint32_t* value) {
   return text != start;
 }
 
+// Each answer, for the log: its status, type and announced length.
+void TraceResponse(HINTERNET request, DWORD status) {
+  const DWORD error = ::GetLastError();
+  const WideString type = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_TYPE);
+  const WideString length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  DebugTrace(L"nStatus: %d sContentType: %s sContentLength: %s", static_cast<int>(status), type.c_str(), length.c_str());
+  ::SetLastError(error);
+}
+
+// What the last HTTP status of a failed attempt says of its cause.
+FailureCause CauseOfStatus(DWORD status) {
+  if (status == 0) return FailureCause::kNoConnection;
+  if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE) return FailureCause::kNotFound;
+  if (status == HTTP_STATUS_PROXY_AUTH_REQ) return FailureCause::kProxyRefused;
+  return FailureCause::kOther;
+}
+
+// A web page rather than a file: text/html, with or without parameters.
+bool IsWebPage(HINTERNET request) {
+  const WideString type = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_TYPE);
+  const wchar_t after = type.size() > 9 ? type.c_str()[9] : L'\0';
+  return StartsWithNoCase(type.c_str(), L"text/html") && (after == L'\0' || after == L';' || after == L' ');
+}
+
+// Whether `count` bytes that lie at `offset` in the file agree with the start of a package.
+bool AgreesWithPackageMagic(const uint8_t* bytes, uint32_t count, uint32_t offset) {
+  for (uint32_t i = 0; offset + i < sizeof(kPackageMagic) && i < count; ++i) {
+    if (bytes[i] != static_cast<uint8_t>(kPackageMagic >> (8 * (offset + i)))) return false;
+  }
+  return true;
+}
+
+// The bytes this program may still use on the volume of the folder that holds `file_path`;
+// as good as unlimited when that cannot be told.
+uint64_t FreeSpaceBeside(const wchar_t* file_path) {
+  const wchar_t* slash = file_path != nullptr ? wcsrchr(file_path, L'\\') : nullptr;
+  ULARGE_INTEGER available = {};
+  if (slash == nullptr) return UINT64_MAX;
+  const WideString folder = WideString::Copy(file_path, static_cast<size_t>(slash - file_path) + 1);
+  return ::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr) ? available.QuadPart : UINT64_MAX;
+}
+
+// Writes all `size` bytes. A write that comes short (as Wine's does on a full disk) goes on
+// with the rest, so that a full disk fails with its own error.
+bool WriteWhole(HANDLE file, const uint8_t* data, DWORD size) {
+  while (size != 0) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data, size, &written, nullptr)) return false;
+    if (written == 0 || written > size) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
 // The platform calls tests replace (see SetHttpCallsForTesting).
 const HttpCalls kPlatformCalls = {::WinHttpSendRequest, ::WinHttpQueryDataAvailable, ::WinHttpSetOption,
                                   ::WinHttpSetCredentials};
@@ -123,6 +181,7 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
       return false;
     }
     *final_status = status;
+    TraceResponse(request, status);
     if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) return true;
     if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return false;
     if (status == last_status || ++answers > kMaxAuthAnswers) return false;
@@ -144,6 +203,19 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
 }
 
 }  // namespace
+
+const wchar_t* FailureCauseName(FailureCause cause) noexcept {
+  // In the order of the causes' numbers.
+  static constexpr const wchar_t* kNames[] = {L"none",
+                                              L"other",
+                                              L"no connection",
+                                              L"not on the server",
+                                              L"the proxy refused the sign-in",
+                                              L"a web page instead of the package",
+                                              L"not enough disk space"};
+  const auto index = static_cast<size_t>(cause);
+  return index < sizeof(kNames) / sizeof(kNames[0]) ? kNames[index] : kNames[1];
+}
 
 void SetStageObserverForTesting(StageObserver observer) { g_stage_observer.store(observer); }
 void SetHttpCallsForTesting(const HttpCalls* calls) { g_calls.store(calls != nullptr ? calls : &kPlatformCalls); }
@@ -292,9 +364,23 @@ bool HttpDownloader::StopAsked(const int32_t* stop_flag) const noexcept {
   return (stop_flag != nullptr && *stop_flag != 0) || (check != nullptr && check());
 }
 
-bool HttpDownloader::Fail(int32_t stage) noexcept {
+bool HttpDownloader::Fail(int32_t stage, FailureCause cause) noexcept {
+  const DWORD error = ::GetLastError();
+  cause_ = cause != FailureCause::kNone ? cause : CauseOfStatus(status_);
   SetStage(stage);
+  DebugTrace(L"nMode: %d failed: %s (nStage: %d nStatus: %d nError: %d, %d bytes, %d ms)", static_cast<int>(GetMode()),
+             FailureCauseName(cause_), static_cast<int>(stage), static_cast<int>(status_), static_cast<int>(error),
+             static_cast<int>(try_bytes_), static_cast<int>(::GetTickCount() - attempt_start_));
   return false;
+}
+
+bool HttpDownloader::HasRoom(const Attempt& attempt) noexcept {
+  const TransferProgress& progress = *attempt.progress;
+  const uint64_t total = progress.totalSize;
+  const uint64_t setup = package_checks_ && total > kPackageHeaderSize ? total - kPackageHeaderSize : 0;
+  space_needed_ = (total - progress.bytesReceived) + setup + kSpaceMarginBytes;
+  space_free_ = FreeSpaceBeside(attempt.file_path);
+  return space_free_ >= space_needed_;
 }
 
 bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, HWND progress_bar,
@@ -307,8 +393,12 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   attempt.resumable = progress == nullptr && range_to == 0;
   TransferProgress own_progress = {0, 0, 0};
   attempt.progress = progress != nullptr ? progress : &own_progress;
+  attempt.file_path = file_path;
   try_bytes_ = 0;
   restart_asked_ = false;
+  cause_ = FailureCause::kNone;
+  status_ = 0;
+  attempt_start_ = ::GetTickCount();
 
   mode_.store(mode, std::memory_order_relaxed);
   SetStage(kStagePreparing);
@@ -325,7 +415,10 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
 
   DWORD status = 0;
   const bool proxy_logon = (mode == kModeDefaultProxy || mode == kModeIeProxy) && session_proxied_;
-  if (!RunRequestLoop(attempt.request.get(), user_name, password, proxy_logon, &status)) {
+  ::SetLastError(ERROR_SUCCESS);  // what the exchange leaves is its own error, or none
+  const bool answered = RunRequestLoop(attempt.request.get(), user_name, password, proxy_logon, &status);
+  status_ = status;
+  if (!answered) {
     // The bytes on disk lie past the file's end now: what comes next starts from zero.
     if (attempt.resuming && status == kHttpRangeNotSatisfiable) {
       resume_ = ResumePoint();
@@ -393,6 +486,11 @@ bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path
                                     Attempt* attempt) {
   HINTERNET request = attempt->request.get();
   TransferProgress* progress = attempt->progress;
+  // A page of the network's own (a sign-in page, as a rule) instead of the package: told at
+  // once, nothing of it read.
+  if (package_checks_ && status == HTTP_STATUS_OK && IsWebPage(request)) {
+    return Fail(kStageFailed, FailureCause::kSignInPage);
+  }
   if (attempt->resuming && status == HTTP_STATUS_PARTIAL_CONTENT) {
     // Exactly the rest of the file we have the start of, or nothing: else start again.
     uint32_t first = 0, last = 0, total = 0;
@@ -447,6 +545,8 @@ bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path
   // A continued transfer of the caller's own would need the existing file opened for it:
   // refuse rather than write to no file at all.
   if (!attempt->file.valid()) return Fail(kStageFailed);
+  // Before a byte of the body is read: the package and its setup must fit.
+  if (package_checks_ && !HasRoom(*attempt)) return Fail(kStageFailed, FailureCause::kDiskFull);
   return true;
 }
 
@@ -489,12 +589,20 @@ bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32
     if (append_to_file_ == 1) ::SetFilePointer(attempt->file.get(), 0, nullptr, FILE_END);
 
     const DWORD n = read < room ? read : room;
-    DWORD written = 0;
-    // A write that fails or comes short would leave a broken file counted as received.
-    if (n != 0 && (!::WriteFile(attempt->file.get(), chunk.get(), n, &written, nullptr) || written != n)) {
+    // What does not begin as a package does is a page of the network's: nothing of it is kept.
+    if (package_checks_ && progress->bytesReceived < sizeof(kPackageMagic) &&
+        !AgreesWithPackageMagic(static_cast<const uint8_t*>(chunk.get()), n, progress->bytesReceived)) {
+      return Fail(kStageFailed, FailureCause::kSignInPage);
+    }
+    // A write that fails would leave a broken file counted as received.
+    if (!WriteWhole(attempt->file.get(), static_cast<const uint8_t*>(chunk.get()), n)) {
+      const DWORD error = ::GetLastError();
       // Not a network fault: trying again here would only fail the same way.
       if (attempt->resumable) resume_ = ResumePoint();
-      return Fail(kStageFailed);
+      if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL) return Fail(kStageFailed);
+      static_cast<void>(HasRoom(*attempt));  // what is needed and free now, for the user
+      ::SetLastError(error);
+      return Fail(kStageFailed, FailureCause::kDiskFull);
     }
     progress->bytesReceived += n;
     PublishProgress(progress->bytesReceived, progress->totalSize);
@@ -523,6 +631,8 @@ bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32
   attempt->file.reset();
   if (progress->bytesReceived == progress->totalSize) {
     SetStage(kStageComplete);
+    DebugTrace(L"nMode: %d complete: %d bytes, %d ms", static_cast<int>(GetMode()), static_cast<int>(try_bytes_),
+               static_cast<int>(::GetTickCount() - attempt_start_));
     return true;
   }
   return Fail(kStageFailed);

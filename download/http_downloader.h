@@ -44,6 +44,22 @@ enum DownloadStrategy : int32_t {
   kNamedProxyWithCredentials = 4,
 };
 
+// Why an attempt failed, as far as the user can do something about it.
+enum class FailureCause : int32_t {
+  kNone = 0,          // it did not fail
+  kOther = 1,         // anything below does not say
+  kNoConnection = 2,  // it ended before any HTTP status arrived
+  kNotFound = 3,      // 404 or 410
+  kProxyRefused = 4,  // a 407 remained after the answers allowed
+  kSignInPage = 5,    // a web page, or something that is not a package, came instead of the package
+  kDiskFull = 6,      // no room for the package and its setup, or a write found the disk full
+};
+// The cause in words, for the log.
+[[nodiscard]] const wchar_t* FailureCauseName(FailureCause cause) noexcept;
+
+// The room kept free on the download folder's volume beyond the package and its setup.
+constexpr uint64_t kSpaceMarginBytes = 1048576;
+
 struct TransferProgress {
   uint32_t resumeFlag;
   uint32_t totalSize;
@@ -142,6 +158,18 @@ class HttpDownloader {
   // The window of the stall rule (kStallWindowMs unless set).
   void SetStallWindow(DWORD milliseconds) noexcept { stall_window_ms_ = milliseconds; }
 
+  // How the last attempt ended: kNone after a success. After kDiskFull, the space it needed
+  // on the download folder's volume and the space free there, in bytes.
+  [[nodiscard]] FailureCause GetFailureCause() const noexcept { return cause_; }
+  [[nodiscard]] uint64_t GetSpaceNeeded() const noexcept { return space_needed_; }
+  [[nodiscard]] uint64_t GetSpaceFree() const noexcept { return space_free_; }
+
+  // For the installer's package (off unless set): a 200 whose Content-Type is text/html, or a
+  // body whose first bytes are not a package header, ends the attempt as soon as it shows
+  // (kSignInPage); and before the body is read, the download folder's volume must have room
+  // for the rest of the file, the setup decoded from it and kSpaceMarginBytes (kDiskFull).
+  void SetPackageChecks(bool on) noexcept { package_checks_ = on; }
+
   // Asked between chunks and during the waits before a new try: when it answers true, the
   // attempt ends (stage 500) and no further try is made. Set before the first download.
   using StopCheck = bool (*)();
@@ -164,6 +192,7 @@ class HttpDownloader {
     bool resumable = false;
     bool resuming = false;
     TransferProgress* progress = nullptr;
+    const wchar_t* file_path = nullptr;
     WideString header;  // Range (and If-Range), or empty
     win::UniqueInternetHandle session;
     win::UniqueInternetHandle connection;
@@ -179,7 +208,11 @@ class HttpDownloader {
                       Attempt* attempt);
   bool ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt);
   [[nodiscard]] bool StopAsked(const int32_t* stop_flag) const noexcept;
-  bool Fail(int32_t stage) noexcept;
+  // Ends the attempt at `stage` for `cause`; kNone takes the cause from the HTTP status.
+  bool Fail(int32_t stage, FailureCause cause = FailureCause::kNone) noexcept;
+  // Whether the download folder's volume has room for what the attempt still brings and the
+  // setup decoded from it (sets the space needed and free).
+  bool HasRoom(const Attempt& attempt) noexcept;
   [[nodiscard]] bool CanResume(const wchar_t* url, const wchar_t* file_path) const noexcept;
   void SetStage(int32_t stage) noexcept;
   void PublishProgress(uint32_t received, uint32_t total) noexcept {
@@ -211,6 +244,12 @@ class HttpDownloader {
   ResumePoint resume_;
   uint32_t try_bytes_ = 0;       // bytes the last attempt put on disk
   bool restart_asked_ = false;   // the last attempt's answer said: start again from zero
+  bool package_checks_ = false;
+  FailureCause cause_ = FailureCause::kNone;
+  DWORD status_ = 0;             // the last HTTP status of the attempt; 0 while none came
+  DWORD attempt_start_ = 0;      // GetTickCount at the attempt's start
+  uint64_t space_needed_ = 0;
+  uint64_t space_free_ = 0;
   bool session_proxied_ = false; // the last session opened goes through a proxy
 };
 

@@ -4,9 +4,43 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "package/trace.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
+
+namespace {
+
+// The proxy of an attempt, for the log (null: none). Whatever stands before an '@' in an
+// entry (a user name and password, which no proxy setting should hold) is left out.
+void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy) {
+  wchar_t shown[512];
+  size_t length = 0, entry = 0;
+  for (const wchar_t* c = proxy != nullptr ? proxy : L""; *c != L'\0' && length < 511; ++c) {
+    if (*c == L'@') {
+      length = entry;
+      continue;
+    }
+    shown[length++] = *c;
+    if (*c == L';' || *c == L' ' || *c == L'=') entry = length;
+  }
+  shown[length] = L'\0';
+  DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, proxy != nullptr ? shown : L"(none)");
+}
+
+// The machine's default WinHTTP proxy, which mode 2 goes through.
+void TraceDefaultProxy() {
+  WINHTTP_PROXY_INFO info = {};
+  if (!::WinHttpGetDefaultProxyConfiguration(&info)) {
+    TraceProxy(kModeDefaultProxy, L"sProxy", L"(unknown)");
+    return;
+  }
+  win::UniqueGlobalMemory proxy(info.lpszProxy);
+  win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
+  TraceProxy(kModeDefaultProxy, L"sProxy", info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? info.lpszProxy : nullptr);
+}
+
+}  // namespace
 
 void HttpDownloader::ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept {
   if (config == nullptr) return;
@@ -84,14 +118,17 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   session_proxied_ = mode == kModeNamedProxy;
   switch (mode) {
     case kModeDirect:
+      TraceProxy(mode, L"sProxy", nullptr);
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeDefaultProxy:
       session_proxied_ = DefaultProxyServes(url);
+      TraceDefaultProxy();
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                            WINHTTP_NO_PROXY_BYPASS, 0);
     case kModeNamedProxy: {
       WideString proxy = WideString::Format(L"%s:%d", NamedProxySettings.host, NamedProxySettings.port);
+      TraceProxy(mode, L"sProxy", proxy.c_str());
       return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0);
     }
     case kModeIeProxy:
@@ -102,9 +139,12 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
 
   // Mode 3 needs a proxy server entered by hand in the user's settings.
   if (ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
-    if (!LoadIeProxyConfig()) return nullptr;
-    if (ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) return nullptr;
+    if (!LoadIeProxyConfig() || ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
+      TraceProxy(mode, L"sProxy", nullptr);
+      return nullptr;
+    }
   }
+  TraceProxy(mode, L"sProxy", ie_proxy_config_->lpszProxy);
   win::UniqueInternetHandle session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                                                  ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, 0));
   session_proxied_ = ProxyServes(ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, url);
@@ -135,6 +175,7 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   // so a session is opened afresh with it; on Windows the two come to the same.
   const bool direct = info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY || info.lpszProxy == nullptr;
   session_proxied_ = !direct && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
+  TraceProxy(mode, L"sDiscoveredProxy", direct ? nullptr : info.lpszProxy);
   HINTERNET replaced = direct ? ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                               WINHTTP_NO_PROXY_BYPASS, 0)
                               : ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, info.lpszProxy,

@@ -9,6 +9,7 @@
 
 namespace {
 std::atomic<TraceSink> g_sink{nullptr};
+std::atomic<TraceSink> g_log{nullptr};
 }
 
 void DebugTrace(const wchar_t* format, ...) {
@@ -19,6 +20,8 @@ void DebugTrace(const wchar_t* format, ...) {
   va_end(args);
   ::OutputDebugStringW(line);
   if (TraceSink sink = g_sink.load()) sink(line);
+  if (TraceSink log = g_log.load()) log(line);
 }
 
 TraceSink SetTraceSinkForTesting(TraceSink sink) { return g_sink.exchange(sink); }
+void SetTraceLog(TraceSink sink) { g_log.store(sink); }

@@ -1,4 +1,4 @@
-// Trace lines for a debugger: fixed texts, no levels, no time stamps.
+// Trace lines for a debugger (and the run's log): fixed texts, no levels, no time stamps.
 #pragma once
 
 // Capacity of one trace line in wide characters, terminator included.
@@ -12,3 +12,6 @@ void DebugTrace(const wchar_t* format, ...);
 // Receives each trace line as well, for tests. Null removes it. Returns the previous sink.
 using TraceSink = void (*)(const wchar_t* line);
 TraceSink SetTraceSinkForTesting(TraceSink sink);
+
+// Receives each trace line as well: the run's log. Null removes it.
+void SetTraceLog(TraceSink sink);

@@ -81,12 +81,14 @@ bool IsSound(HANDLE directory) {
 
 }  // namespace
 
-win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing, bool* collided) noexcept {
+win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing, bool* collided,
+                                      PSECURITY_DESCRIPTOR security) noexcept {
   bool name_existed = false, created = false;
-  const win::UniqueLocalMemory security = AdminOnlyDirectorySecurity();
+  const win::UniqueLocalMemory admin_only = security == nullptr ? AdminOnlyDirectorySecurity() : win::UniqueLocalMemory();
+  if (security == nullptr) security = admin_only.get();
   win::UniqueFile directory;
-  if (security) {
-    directory.reset(CreateAndOpen(path, security.get(), existing == ExistingFolder::kOpen ? kOpenOrCreate : kCreateOnly,
+  if (security != nullptr) {
+    directory.reset(CreateAndOpen(path, security, existing == ExistingFolder::kOpen ? kOpenOrCreate : kCreateOnly,
                                   &name_existed, &created));
   }
   if (collided != nullptr) *collided = name_existed;
@@ -110,6 +112,16 @@ win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
                                                               SDDL_REVISION_1, &descriptor, nullptr)) {
+    return win::UniqueLocalMemory();
+  }
+  return win::UniqueLocalMemory(descriptor);
+}
+
+win::UniqueLocalMemory ReadableAdminDirectorySecurity() noexcept {
+  // As above, and Everyone may list the folder and read its files; nobody else may change them.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
     return win::UniqueLocalMemory();
   }
   return win::UniqueLocalMemory(descriptor);

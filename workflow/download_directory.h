@@ -48,13 +48,14 @@ class DownloadDirectory {
 // How CreateProtectedFolder treats a name that exists.
 enum class ExistingFolder { kRefuse, kOpen };
 
-// Creates `path` as a directory with AdminOnlyDirectorySecurity and opens it, in one step (or,
-// with kOpen, opens the directory already there), holding it with read and write sharing but
-// no delete. Invalid unless what was opened is a plain directory, not a reparse point, owned by
-// Administrators or SYSTEM; a directory this call made and then refused is removed again.
-// `*collided` (may be null) tells that the name existed and was refused.
+// Creates `path` as a directory with `security` (null: AdminOnlyDirectorySecurity) and opens
+// it, in one step (or, with kOpen, opens the directory already there), holding it with read and
+// write sharing but no delete. Invalid unless what was opened is a plain directory, not a
+// reparse point, owned by Administrators or SYSTEM; a directory this call made and then refused
+// is removed again. `*collided` (may be null) tells that the name existed and was refused.
 [[nodiscard]] win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing,
-                                                    bool* collided = nullptr) noexcept;
+                                                    bool* collided = nullptr,
+                                                    PSECURITY_DESCRIPTOR security = nullptr) noexcept;
 
 // True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
 [[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;
@@ -64,3 +65,6 @@ enum class ExistingFolder { kRefuse, kOpen };
 // the user's unelevated programs can neither plant nor replace a file there. Null when it
 // cannot be made.
 [[nodiscard]] win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept;
+
+// The same, but everyone may read what is in it (the run logs, for the user to send).
+[[nodiscard]] win::UniqueLocalMemory ReadableAdminDirectorySecurity() noexcept;

@@ -8,6 +8,7 @@
 
 #include "app/exit_codes.h"
 #include "app/messages.h"
+#include "app/progress_line.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
 #include "download/download_source.h"
@@ -16,9 +17,10 @@
 #include "resources/resource.h"
 #include "win/application.h"
 #include "win/clock.h"
+#include "win/environment.h"
 #include "win/window.h"
 #include "workflow/download_directory.h"
-#include "win/environment.h"
+#include "workflow/run_log.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -77,6 +79,11 @@ constexpr EndRow kEnds[] = {
     {InstallResult::kMoveFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
     {InstallResult::kLaunchFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
     {InstallResult::kElevationDeclined, {6, kExitElevationDeclined}},
+    {InstallResult::kSignInPage, {kMessageSignInPage, kExitDownloadFailed}},
+    {InstallResult::kDiskFull, {kMessageDiskFull, kExitDiskFull}},
+    {InstallResult::kNoConnection, {kMessageNoConnection, kExitDownloadFailed}},
+    {InstallResult::kPackageNotFound, {kMessagePackageNotFound, kExitDownloadFailed}},
+    {InstallResult::kProxyRefused, {kMessageProxyRefused, kExitDownloadFailed}},
 };
 
 bool StopRequested() { return CancelState.load() == kCancelConfirmed; }
@@ -97,6 +104,7 @@ class PublishedDownloader {
 // The worker's own texts on the status line; the status thread is paused around them.
 void PutStatus(HWND dialog, int32_t message) {
   const WideString text = GetMessageText(message);
+  DebugTrace(L"sStatus: %s", text.c_str());
   ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, text.c_str());
 }
 
@@ -135,7 +143,7 @@ class Installation {
   void End(InstallResult result) {
     TakeDirectoryBack();
     setup_.reset();
-    EndInstallation(result, Paths(), &directory_, dialog_);
+    EndInstallation(result, Paths(), &directory_, dialog_, text_.empty() ? nullptr : text_.c_str());
   }
 
  private:
@@ -158,26 +166,46 @@ class Installation {
     return ::CreateDirectoryW(temp_, nullptr) != FALSE;
   }
 
-  // Direct, then the default proxy, then the IE settings; one attempt each.
+  // Direct, then the default proxy, then the IE settings; one attempt each. A full disk
+  // ends the download at once: no other mode would find more room.
   InstallResult Download() {
     WideString url = SelectDownloadUrl();
+    FailureCause causes[3] = {};
+    size_t tried = 0;
     bool ok = downloader_->Download(url.c_str(), package_, progress_, kDirectOnly, nullptr);
+    causes[tried++] = downloader_->GetFailureCause();
     const struct {
       int32_t message;
       int32_t strategy;
     } fallbacks[] = {{4, kDefaultProxyOnly}, {5, kIeProxyOnly}};
     for (const auto& fallback : fallbacks) {
-      if (ok || StopRequested()) break;
+      if (ok || StopRequested() || causes[tried - 1] == FailureCause::kDiskFull) break;
       StatusPause.Pause();
       PutStatus(dialog_, fallback.message);
       const bool stopped = win::SleepUnless(kSwitchMessageMs, StopRequested);
       StatusPause.Resume();
       if (stopped) break;
       ok = downloader_->Download(url.c_str(), package_, progress_, fallback.strategy, nullptr);
+      causes[tried++] = downloader_->GetFailureCause();
     }
     DebugTrace(L"zerbo - 1: bRet = %d", ok);
     if (StopRequested()) return InstallResult::kStoppedByUser;
-    return ok ? kGoOn : InstallResult::kDownloadFailed;
+    if (ok) return kGoOn;
+    const InstallResult result = DownloadFailureOf(causes, tried);
+    if (result == InstallResult::kDiskFull) text_ = DiskFullText();
+    return result;
+  }
+
+  // The drive of the download directory ("C:"), the space needed and the space free there.
+  WideString DiskFullText() const {
+    const WideString drive = WideString::Copy(directory_.path(), 2);
+    // Never more than the largest package and its setup (32 bits), and less free than that.
+    const uint64_t needed_bytes = downloader_->GetSpaceNeeded();
+    const uint64_t free_bytes = downloader_->GetSpaceFree() < needed_bytes ? downloader_->GetSpaceFree() : needed_bytes;
+    const WideString needed = FormatSize(static_cast<uint32_t>(needed_bytes));
+    const WideString free = FormatSize(static_cast<uint32_t>(free_bytes));
+    const WideString format = GetMessageText(kMessageDiskFull);
+    return WideString::Format(format.c_str(), drive.c_str(), needed.c_str(), free.c_str());
   }
 
   // The package checked and decoded, and the setup put under its final name.
@@ -229,6 +257,7 @@ class Installation {
   wchar_t installer_[kPathCapacity] = {};
   wchar_t temp_[kPathCapacity] = {};
   win::UniqueFile setup_;
+  WideString text_;  // the end's message, formatted, when it takes values
 };
 
 // Ends a process started suspended, and waits until it is gone (its image holds the file).
@@ -274,6 +303,27 @@ bool ClaimEnd(int32_t claim) noexcept {
     if (state == kCancelConfirmed) return false;
     win::SleepFor(kCheckpointPollMs);  // the question is open: its answer decides
   }
+}
+
+InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexcept {
+  const auto any = [&](FailureCause wanted) {
+    for (size_t i = 0; i < count; ++i) {
+      if (causes[i] == wanted) return true;
+    }
+    return false;
+  };
+  const auto all_among = [&](FailureCause one, FailureCause other) {
+    for (size_t i = 0; i < count; ++i) {
+      if (causes[i] != one && causes[i] != other) return false;
+    }
+    return count != 0;
+  };
+  if (any(FailureCause::kDiskFull)) return InstallResult::kDiskFull;
+  if (any(FailureCause::kSignInPage)) return InstallResult::kSignInPage;
+  if (any(FailureCause::kProxyRefused)) return InstallResult::kProxyRefused;
+  if (all_among(FailureCause::kNoConnection, FailureCause::kNoConnection)) return InstallResult::kNoConnection;
+  if (all_among(FailureCause::kNoConnection, FailureCause::kNotFound)) return InstallResult::kPackageNotFound;
+  return InstallResult::kDownloadFailed;
 }
 
 InstallEnd EndOf(InstallResult result) noexcept {
@@ -353,7 +403,8 @@ void RemoveDownload(const wchar_t* directory) noexcept {
   DeleteNowOrAtRestart(directory, true);
 }
 
-void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog) {
+void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog,
+                     const wchar_t* text) {
   // A failure (an end with a message) is told only if the stop has not won first: then the
   // user's stop is the end.
   if (EndOf(result).message >= 0 && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
@@ -374,14 +425,23 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
   StatusPause.Pause();
   if (failed) {
     ShowFailureOnTaskbar(dialog);
-    const WideString text = GetMessageText(end.message);
+    const WideString message = text != nullptr ? WideString::Copy(text) : GetMessageText(end.message);
+    DebugTrace(L"sMessage: %s", message.c_str());
     if (result == InstallResult::kElevationDeclined) {
       // The dialog is gone by then: a box of its own, with the dialog's title.
-      win::ShowMessageBox(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+      win::ShowMessageBox(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
     } else {
-      if (end.message == 1) ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
-      PutStatus(dialog, end.message);
-      win::AppMessageBox(text.c_str(), MB_OK | MB_ICONERROR);
+      if (end.message == 1 || end.exit_code == kExitDownloadFailed || end.exit_code == kExitDiskFull) {
+        ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
+      }
+      ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, message.c_str());
+      // Under the failure, where the run's log is, for support.
+      const WideString note = GetMessageText(kMessageLogNote);
+      const WideString box = RunLogPath()[0] == L'\0'
+                                 ? WideString::Copy(message.c_str())
+                                 : WideString::Format(L"%s\n\n%s", message.c_str(),
+                                                      WideString::Format(note.c_str(), RunLogPath()).c_str());
+      win::AppMessageBox(box.c_str(), MB_OK | MB_ICONERROR);
     }
   }
   Hooks().report_end(dialog, end.exit_code);
@@ -399,6 +459,7 @@ unsigned __stdcall WorkerThreadProc(void*) {
   const win::ProgramContextScope context;  // for the message boxes this thread shows
   HttpDownloader downloader;
   downloader.SetStopCheck(StopRequested);
+  downloader.SetPackageChecks(true);
   const PublishedDownloader published(&downloader);
   Installation installation(&downloader);
   installation.End(installation.Run());

@@ -12,6 +12,7 @@
 #include "win/wide_string.h"
 
 class DownloadDirectory;
+enum class FailureCause : int32_t;
 
 // The one decision between the user's stop and the worker's end, changed only by
 // compare-and-swap: 0 running, 1 the stop question is open, 2 the stop won, 3 the worker won
@@ -44,6 +45,12 @@ enum class InstallResult : int32_t {
   kMoveFailed = 6,           // the decoded setup could not be put in place
   kLaunchFailed = 7,         // the setup could not be started
   kElevationDeclined = 8,    // message 6
+  // The download failed, for a cause the user can act on (kMessageSignInPage and on).
+  kSignInPage = 9,
+  kDiskFull = 10,
+  kNoConnection = 11,
+  kPackageNotFound = 12,
+  kProxyRefused = 13,
 };
 
 // What follows from a result: the message the user is told (-1 none), and the exit code.
@@ -53,6 +60,12 @@ struct InstallEnd {
   DWORD exit_code;
 };
 [[nodiscard]] InstallEnd EndOf(InstallResult result) noexcept;
+
+// The end of a download that failed in every mode tried, from each mode's cause: a full disk
+// in any mode, else a web page in any mode, else a proxy that refused the sign-in in any
+// mode, else no connection in every mode, else not found in every mode that got an answer,
+// else kDownloadFailed.
+[[nodiscard]] InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexcept;
 
 // The platform calls the launch makes, and how the worker hands its end over. Tests replace
 // them where Wine cannot produce the case: a declined elevation, a program that starts only
@@ -98,8 +111,10 @@ struct LaunchPaths {
 // Carries out `result` (EndOf): a started setup's files wait for the next restart (its temp
 // folder, then the directory, after its files); every other end deletes the download, files still open at
 // once at the next restart. Releases `directory` first (may be null). Then tells the user,
-// and hands the exit code to the dialog.
-void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog);
+// with `text` when given (the message formatted), else the message's own; an error box
+// says where the run's log is. Then hands the exit code to the dialog.
+void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog,
+                     const wchar_t* text = nullptr);
 
 // The dialog's last resort when the worker does not come back from a stop (it is held in a
 // network call, and the process ends next, under it): lets go of the worker's download

@@ -263,6 +263,10 @@ TEST_F(DownloadTest, AFailedWriteEndsTheAttemptAndTheFallbackGoesOn) {
   const auto second = std::find(first_ie, g_stages.end(), kStagePreparing);
   EXPECT_EQ(kStageFailed, *(second - 1));
   EXPECT_LT(std::count(g_stages.begin(), second, kStageChunkWritten), 30);
+  // The write told why: the disk is full, and how much more it would take.
+  EXPECT_FALSE(downloader_.Download(url.c_str(), target_.c_str(), nullptr, kDirectOnly, nullptr));
+  EXPECT_EQ(FailureCause::kDiskFull, downloader_.GetFailureCause());
+  EXPECT_GT(downloader_.GetSpaceNeeded(), downloader_.GetSpaceFree());
   ::DeleteFileW(target_.c_str());
 }
 

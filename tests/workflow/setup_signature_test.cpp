@@ -1,5 +1,6 @@
 // The setup's signature, checked by the platform's WinVerifyTrust on real files signed with
-// osslsigncode (the build's test keys), and the download directory's access rights.
+// osslsigncode (the build's test keys), and the access rights of the download directory and
+// the log folder.
 #include "workflow/setup_signature.h"
 
 #include <windows.h>
@@ -76,12 +77,11 @@ DWORD Granted(PSECURITY_DESCRIPTOR descriptor, HANDLE token, DWORD rights) {
 }
 
 // Wine 8 takes the security given to CreateDirectoryW but keeps none of it (a read-back shows
-// the user and SYSTEM with full control), so the descriptor the installer gives is checked
-// here, by the platform's own access check, as Windows stores and applies it.
-TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
-  const win::UniqueLocalMemory descriptor = AdminOnlyDirectorySecurity();
-  ASSERT_TRUE(descriptor);
-
+// the user and SYSTEM with full control), so the descriptors the installer gives are checked
+// here, by the platform's own access check, as Windows stores and applies them: the download
+// directory's, and the log folder's, which lets anyone read the logs (its files take its
+// entries) and nothing more.
+TEST(ProtectedFolders, NoUnelevatedProgramMayPlantOrReplaceAFileAndOnlyLogsMayBeRead) {
   HANDLE process_token = nullptr;
   ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process_token));
   win::UniqueKernelHandle token(process_token);
@@ -100,10 +100,17 @@ TEST(DownloadDirectory, NoUnelevatedProgramMayPlantOrReplaceAFile) {
   ASSERT_TRUE(::DuplicateToken(token.get(), SecurityImpersonation, &elevated));
   ASSERT_TRUE(::DuplicateToken(restricted, SecurityImpersonation, &unelevated));
   win::UniqueKernelHandle elevated_owned(elevated), unelevated_owned(unelevated);
-  const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
-  EXPECT_EQ(Granted(descriptor.get(), unelevated, changes), 0u);
-  // The installer itself, elevated, may do all of it.
-  EXPECT_EQ(Granted(descriptor.get(), elevated, changes), changes);
+  const DWORD changes = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                        FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA;
+  const DWORD reading = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_READ_EA | READ_CONTROL;
+  for (const bool logs : {false, true}) {
+    const win::UniqueLocalMemory descriptor = logs ? ReadableAdminDirectorySecurity() : AdminOnlyDirectorySecurity();
+    ASSERT_TRUE(descriptor);
+    EXPECT_EQ(Granted(descriptor.get(), unelevated, changes), 0u) << logs;
+    EXPECT_EQ(Granted(descriptor.get(), unelevated, reading), logs ? reading : 0u) << logs;
+    // The installer itself, elevated, may do all of it.
+    EXPECT_EQ(Granted(descriptor.get(), elevated, changes), changes) << logs;
+  }
 }
 
 // Under the system's Temp folder by default, a fresh name each time, removable once released.

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <process.h>
@@ -13,6 +14,7 @@
 #include "app/messages.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
+#include "download/http_downloader.h"
 #include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
@@ -52,6 +54,21 @@ TEST(SetupEnvironment, TheMachinesVariablesWinAndCodeLoadingOnesGo) {
 }
 
 // ---- The launch command line ------------------------------------------------------------------
+
+// When the modes failed differently, the user is told the cause they can act on.
+TEST(DownloadFailure, TheCauseTheUserCanActOnIsTold) {
+  using C = FailureCause;
+  using R = InstallResult;
+  const std::pair<std::vector<C>, R> rows[] = {
+      {{C::kNotFound, C::kNotFound, C::kNoConnection}, R::kPackageNotFound},  // no IE proxy set
+      {{C::kNotFound, C::kOther, C::kNotFound}, R::kDownloadFailed},
+      {{C::kOther, C::kProxyRefused, C::kNotFound}, R::kProxyRefused},  // direct refused (403)
+      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, R::kSignInPage},
+      {{C::kSignInPage, C::kDiskFull}, R::kDiskFull},
+      {{}, R::kDownloadFailed},
+  };
+  for (const auto& row : rows) EXPECT_EQ(DownloadFailureOf(row.first.data(), row.first.size()), row.second);
+}
 
 TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
   EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", kLanguageEnglish).c_str()),

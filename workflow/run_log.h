@@ -1,0 +1,25 @@
+// The run's log, for the user to send to support: one UTF-8 file per run in a folder under
+// %ProgramData% that everyone may read and only Administrators and SYSTEM may change. It
+// holds the installer's version, the system, and every trace line with a time stamp.
+#pragma once
+
+#include <windows.h>
+
+// The log folder's name under %ProgramData%, and how many runs' logs it keeps (this one's
+// included).
+constexpr wchar_t kLogFolderName[] = L"ZunoSetupLogs";
+constexpr int kLogsKept = 10;
+
+// Starts this run's log in `folder` (null: %ProgramData%\ZunoSetupLogs). The folder is made,
+// or taken when it is there, as the download directory is (in one step, with its security,
+// refused when it or a folder on the way to it is a reparse point, or when it is owned by
+// anyone but Administrators or SYSTEM) and held until EndRunLog; the file is always a new
+// one; all but the newest kLogsKept logs go. From then on every trace line is written to it
+// with a time stamp. False, and no log, when any of that fails: the run goes on without one.
+[[nodiscard]] bool StartRunLog(const wchar_t* folder = nullptr) noexcept;
+
+// The log's full path; empty when the run keeps none.
+[[nodiscard]] const wchar_t* RunLogPath() noexcept;
+
+// Writes the process's exit code and closes the log.
+void EndRunLog(DWORD exit_code) noexcept;
