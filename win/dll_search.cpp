@@ -78,6 +78,9 @@ void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_dire
   if (set_default_directories == nullptr || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     ::SetDllDirectoryW(L"");  // the current folder leaves the search order
     g_load_by_path = true;
+    // A thread without the program's context that loads Common Controls by name (a system
+    // DLL's doing) would look in the program's folder first: the system's copy is there already.
+    LoadFromSystemDirectory("comctl32.dll");
   }
   __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
   // Kept loaded for the life of the process, so that a later load by name finds them.

@@ -703,19 +703,29 @@ TEST_F(Scenario, InvalidLanguageValueKeepsVietnamese) {
   ExpectLaunched(run, L"", kLanguageVietnamese);
 }
 
+// The programs the installer starts get the machine's TEMP, not the user's: it is the one that
+// must resolve.
 TEST_F(Scenario, TemporaryDirectoryOf260CharactersIsRefused) {
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  std::wstring long_temp = std::wstring(temp) + std::wstring(240, L'x');
-  long_temp.resize(std::max<size_t>(long_temp.size(), 262), L'y');
-  wchar_t saved_tmp[MAX_PATH] = {}, saved_temp[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"TMP", saved_tmp, MAX_PATH);
-  ::GetEnvironmentVariableW(L"TEMP", saved_temp, MAX_PATH);
-  ::SetEnvironmentVariableW(L"TMP", long_temp.c_str());
-  ::SetEnvironmentVariableW(L"TEMP", long_temp.c_str());
+  wchar_t windows[MAX_PATH];
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring long_temp = std::wstring(windows) + L"\\Temp\\" + std::wstring(250, L'x');
+  const wchar_t kMachine[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachine, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  wchar_t saved[2][MAX_PATH] = {};
+  const wchar_t* names[] = {L"TEMP", L"TMP"};
+  for (int i = 0; i < 2; ++i) {
+    DWORD bytes = sizeof(saved[i]);
+    ::RegQueryValueExW(key, names[i], nullptr, nullptr, reinterpret_cast<BYTE*>(saved[i]), &bytes);
+    ::RegSetValueExW(key, names[i], 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(long_temp.c_str()),
+                     static_cast<DWORD>((long_temp.size() + 1) * sizeof(wchar_t)));
+  }
   const Outcome run = Drive(L"");
-  ::SetEnvironmentVariableW(L"TMP", saved_tmp);
-  ::SetEnvironmentVariableW(L"TEMP", saved_temp);
+  for (int i = 0; i < 2; ++i) {
+    ::RegSetValueExW(key, names[i], 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(saved[i]),
+                     static_cast<DWORD>((wcslen(saved[i]) + 1) * sizeof(wchar_t)));
+  }
+  ::RegCloseKey(key);
   EXPECT_EQ(run.exit_code, 1632) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_NE(run.boxes[0].find(Text(3, kLanguageVietnamese)), std::wstring::npos) << Report(run);
@@ -769,12 +779,22 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   EXPECT_EQ(copy.substr(folder.size()), L"\\ZunoOnlineSetup.exe");
   EXPECT_EQ(test::ReadFileBytes(copy), test::ReadFileBytes(Env(L"ZUNO_SETUP_EXE")));
 
-  // The next logon, once the product is gone, starts the entry: the copy installs, and has
-  // itself and its folder deleted at the restart after.
-  test::DeleteRunOnceValue(L"ZunoSetup");
+  // The next logon, once the product is gone (Wine plays one, its RunOnce entries included,
+  // when wineboot runs), starts the entry: the copy installs, and has itself and its folder
+  // deleted at the restart after.
   product_.Remove(L"Zuno.exe");
-  const Outcome after = Drive(L"", L"", Waits::kReal, copy);
-  ExpectLaunched(after, L"", kLanguageEnglish, 0, 3);
+  const std::wstring logon = test::SystemDirectory() + L"\\wineboot.exe";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(::CreateProcessW(logon.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+  ::WaitForSingleObject(process.hProcess, 90000);
+  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  EXPECT_EQ(test::RunOnceValue(L"ZunoSetup"), L"");
+  const std::vector<std::wstring> fresh = NewDownloadDirectories();
+  ASSERT_EQ(fresh.size(), 1u);
+  EXPECT_EQ(SetupCommandLine(), L"\"" + fresh[0] + L"\\SetupB.exe\"  /English");
   const std::vector<std::wstring> pending = test::PendingDeletions();
   ASSERT_GE(pending.size(), 3u);
   EXPECT_TRUE(EndsWith(pending[0], copy)) << Narrow(pending[0]);
