@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "resources/resource.h"
+#include "win/device_context.h"
 
 namespace {
 
@@ -38,6 +39,22 @@ bool LoadArt(HINSTANCE instance, int id, Art* art) {
 // Smallest first.
 constexpr int kBannerArt[] = {IDB_BANNER, IDB_BANNER_144, IDB_BANNER_192};
 
+// Draws the art, decoded in `source`, into `target` of width x height, stretched where the sizes
+// differ. Both bitmaps are free again when it returns.
+bool DrawInto(HDC screen, HGDIOBJ source, const Art& art, HGDIOBJ target, int width, int height) {
+  const win::UniqueMemoryDc from(::CreateCompatibleDC(screen));
+  const win::UniqueMemoryDc to(::CreateCompatibleDC(screen));
+  const win::SelectedObject from_source(from.get(), source);
+  const win::SelectedObject to_target(to.get(), target);
+  if (!from_source.valid() || !to_target.valid()) return false;
+  if (art.width == width && art.height == height) {
+    return ::BitBlt(to.get(), 0, 0, width, height, from.get(), 0, 0, SRCCOPY) != FALSE;
+  }
+  ::SetStretchBltMode(to.get(), HALFTONE);
+  ::SetBrushOrgEx(to.get(), 0, 0, nullptr);
+  return ::StretchBlt(to.get(), 0, 0, width, height, from.get(), 0, 0, art.width, art.height, SRCCOPY) != FALSE;
+}
+
 }  // namespace
 
 win::UniqueGdiObject DrawBanner(HINSTANCE instance, int width, int height) {
@@ -51,34 +68,13 @@ win::UniqueGdiObject DrawBanner(HINSTANCE instance, int width, int height) {
   }
   if (art.info == nullptr || width <= 0 || height <= 0) return result;
 
-  HDC screen = ::GetDC(nullptr);
-  if (screen == nullptr) return result;
+  const win::WindowDc screen(nullptr);
+  if (screen.get() == nullptr) return result;
   // The art as it is (its run-length pixels decoded), then into the frame.
-  win::UniqueGdiObject source(::CreateDIBitmap(screen, &art.info->bmiHeader, CBM_INIT, art.bits, art.info,
+  win::UniqueGdiObject source(::CreateDIBitmap(screen.get(), &art.info->bmiHeader, CBM_INIT, art.bits, art.info,
                                                DIB_RGB_COLORS));
-  result.reset(::CreateCompatibleBitmap(screen, width, height));
-  HDC from = ::CreateCompatibleDC(screen);
-  HDC to = ::CreateCompatibleDC(screen);
-  if (source && result && from != nullptr && to != nullptr) {
-    HGDIOBJ old_from = ::SelectObject(from, source.get());
-    HGDIOBJ old_to = ::SelectObject(to, result.get());
-    BOOL drawn;
-    if (art.width == width && art.height == height) {
-      drawn = ::BitBlt(to, 0, 0, width, height, from, 0, 0, SRCCOPY);
-    } else {
-      ::SetStretchBltMode(to, HALFTONE);
-      ::SetBrushOrgEx(to, 0, 0, nullptr);
-      drawn = ::StretchBlt(to, 0, 0, width, height, from, 0, 0, art.width, art.height, SRCCOPY);
-    }
-    ::SelectObject(from, old_from);
-    ::SelectObject(to, old_to);
-    if (!drawn) result.reset();
-  } else {
-    result.reset();
-  }
-  if (from != nullptr) ::DeleteDC(from);
-  if (to != nullptr) ::DeleteDC(to);
-  ::ReleaseDC(nullptr, screen);
+  result.reset(::CreateCompatibleBitmap(screen.get(), width, height));
+  if (!source || !result || !DrawInto(screen.get(), source.get(), art, result.get(), width, height)) result.reset();
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "app/transparent_static.h"
 
+#include "win/device_context.h"
+
 bool CTransparentStatic2::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) noexcept {
   switch (message) {
     case WM_SETTEXT:
@@ -45,11 +47,11 @@ BOOL CTransparentStatic2::OnEraseBkgnd(HDC dc) noexcept {
   }
   RECT client;
   ::GetClientRect(hwnd(), &client);
-  HDC memory = ::CreateCompatibleDC(dc);
-  HGDIOBJ previous = ::SelectObject(memory, m_background.get());
-  ::BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, memory, 0, 0, SRCCOPY);
-  ::SelectObject(memory, previous);
-  ::DeleteDC(memory);
+  const win::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
+  const win::SelectedObject background(memory.get(), m_background.get());
+  if (background.valid()) {
+    ::BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, memory.get(), 0, 0, SRCCOPY);
+  }
   return TRUE;
 }
 
@@ -61,15 +63,10 @@ void CTransparentStatic2::CaptureBackground() noexcept {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
 
-  HDC parent_dc = ::GetDC(parent);
-  if (parent_dc == nullptr) return;  // tried again at the next erase
-  HDC memory = ::CreateCompatibleDC(parent_dc);
-  m_background.reset(::CreateCompatibleBitmap(parent_dc, width, height));
-  if (m_background) {
-    HGDIOBJ previous = ::SelectObject(memory, m_background.get());
-    ::BitBlt(memory, 0, 0, width, height, parent_dc, rect.left, rect.top, SRCCOPY);
-    ::SelectObject(memory, previous);
-  }
-  ::ReleaseDC(parent, parent_dc);
-  ::DeleteDC(memory);
+  const win::WindowDc parent_dc(parent);
+  if (parent_dc.get() == nullptr) return;  // tried again at the next erase
+  const win::UniqueMemoryDc memory(::CreateCompatibleDC(parent_dc.get()));
+  m_background.reset(::CreateCompatibleBitmap(parent_dc.get(), width, height));
+  const win::SelectedObject background(memory.get(), m_background.get());
+  if (background.valid()) ::BitBlt(memory.get(), 0, 0, width, height, parent_dc.get(), rect.left, rect.top, SRCCOPY);
 }

@@ -9,7 +9,7 @@
 #include "app/exit_codes.h"
 #include "app/messages.h"
 #include "app/status_thread.h"
-#include "existing/previous_version.h"
+#include "app/removal_offer.h"
 #include "existing/product_detection.h"
 #include "package/trace.h"
 #include "win/clock.h"

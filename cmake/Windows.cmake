@@ -109,6 +109,7 @@ add_library(zuno_core STATIC
   app/banner.cpp
   app/messages.cpp
   app/progress_line.cpp
+  app/removal_offer.cpp
   app/status_thread.cpp
   app/taskbar_button.cpp
   app/transparent_static.cpp
@@ -119,7 +120,6 @@ add_library(zuno_core STATIC
   download/proxy_modes.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp
-  existing/registry_version.cpp
   existing/restart_copy.cpp
   package/md5.cpp
   package/package_codec.cpp
@@ -131,6 +131,7 @@ add_library(zuno_core STATIC
   win/dialog.cpp
   win/dll_search.cpp
   win/environment.cpp
+  win/registry_version.cpp
   win/subclassed_window.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp

@@ -6,11 +6,9 @@
 
 #include <cwchar>
 
-#include "app/messages.h"
 #include "existing/product_detection.h"
-#include "existing/registry_version.h"
 #include "existing/restart_copy.h"
-#include "win/application.h"
+#include "win/registry_version.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -25,23 +23,18 @@ bool StartUninstaller(const WideString& program, const wchar_t* parameters, cons
 
 }  // namespace
 
-int OfferPreviousVersionRemoval() {
+InstalledProductFinding FindInstalledProduct() {
+  InstalledProductFinding found;
   InstalledProductInfo info;
-  if (!IsInstalledProductPresent(&info)) return 0;
-  WideString name = ReadInstalledProductName();
-  WideString directory = FindInstalledProductDir(&info);
-  if (directory.empty()) return 0;
+  if (!IsInstalledProductPresent(&info)) return found;
+  found.directory = FindInstalledProductDir(&info);
+  if (found.directory.empty()) return found;
+  found.name = ReadInstalledProductName();
+  found.question = info.showStartHint ? InstalledProductQuestion::kStartHint : InstalledProductQuestion::kRemove;
+  return found;
+}
 
-  if (info.showStartHint) {
-    WideString text = WideString::Format(GetMessageText(24).c_str(), name.empty() ? L"Zuno" : name.c_str());
-    win::AppMessageBox(text.c_str(), MB_OK);
-    return kRemovalNotStarted;
-  }
-
-  WideString text = WideString::Format(GetMessageText(22).c_str(),
-                                       name.empty() ? L"Zuno Antivirus Software" : name.c_str());
-  if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
-
+bool RemoveInstalledProduct(const InstalledProductFinding& product) {
   // Never this program's own path, which its user's programs can replace: an administrator's
   // copy of it. Without one, no restart entry.
   const WideString copy = MakeRestartCopy();
@@ -51,12 +44,11 @@ int OfferPreviousVersionRemoval() {
     ::RemoveDirectoryW(folder.c_str());
   }
 
+  const WideString& directory = product.directory;
   WideString uninstaller = CombinePath(directory.c_str(), L"ZunoUnst.exe");
-  const bool started =
-      !uninstaller.empty() && ::PathFileExistsW(uninstaller.c_str())
-          ? StartUninstaller(uninstaller, L"/Silent", directory)
-          : StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
-  return started ? kRemovalStarted : kRemovalNotStarted;
+  return !uninstaller.empty() && ::PathFileExistsW(uninstaller.c_str())
+             ? StartUninstaller(uninstaller, L"/Silent", directory)
+             : StartUninstaller(CombinePath(directory.c_str(), L"ZunoFamilyUnst.exe"), L"Silent", directory);
 }
 
 bool RegisterRunOnceRestart(const wchar_t* path) {

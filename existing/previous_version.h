@@ -1,20 +1,31 @@
-// The offer to remove an installed product before the new one is installed.
+// An installed product that stands in the way of the new one, and its removal.
 #pragma once
+
+#include "win/wide_string.h"
 
 constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 constexpr wchar_t kRunOnceValue[] = L"ZunoSetup";
 
-// When an installed product is confirmed: tells the user (message 22), and on OK registers
-// this installer to run once at the next logon and starts the product's own uninstaller
-// without waiting. The restart entry names an administrator's copy of this program
-// (MakeRestartCopy); none is written when no copy can be made. Answers kRemovalStarted when
-// the uninstaller was started, kRemovalNotStarted when a message was shown and nothing started
-// (declined, or no uninstaller could start); 0 when no installed product was confirmed.
-constexpr int kRemovalNotStarted = 1;
-constexpr int kRemovalStarted = 2;
-int OfferPreviousVersionRemoval();
+// What the user is to be asked about an installed product: nothing (none confirmed), only to
+// start it once (message 24: it was installed but never started), or whether to remove it
+// (message 22).
+enum class InstalledProductQuestion { kNone, kStartHint, kRemove };
+
+struct InstalledProductFinding {
+  InstalledProductQuestion question = InstalledProductQuestion::kNone;
+  WideString name;       // its registered name, empty when it has none
+  WideString directory;  // where it is installed
+};
+
+// Looks for a confirmed installed product and what to ask about it.
+[[nodiscard]] InstalledProductFinding FindInstalledProduct();
+
+// The user said OK to removing `product`: registers this installer to run once at the next
+// logon and starts the product's own uninstaller without waiting. The restart entry names an
+// administrator's copy of this program (MakeRestartCopy); none is written when no copy can be
+// made. True when the uninstaller was started.
+[[nodiscard]] bool RemoveInstalledProduct(const InstalledProductFinding& product);
 
 // Writes HKLM RunOnce "ZunoSetup" = `path` in double quotes (REG_SZ, in the program's own
-// registry view).
-// True when the value was written.
+// registry view). True when the value was written.
 bool RegisterRunOnceRestart(const wchar_t* path);

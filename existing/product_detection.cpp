@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "existing/registry_version.h"
+#include "win/registry_version.h"
 
 const ProductFile ProductFileTable[9] = {
     {L"Zun.exe", FileLocation::InstallDirectory},

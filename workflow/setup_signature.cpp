@@ -8,7 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "existing/registry_version.h"
+#include "win/registry_version.h"
 #include "package/trace.h"
 #include "setup_release.h"
 

@@ -1,4 +1,5 @@
 #include "existing/previous_version.h"
+#include "app/removal_offer.h"
 #include "existing/restart_copy.h"
 
 #include <gtest/gtest.h>

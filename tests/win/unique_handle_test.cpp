@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "win/device_context.h"
+
 namespace {
 
 bool IsOpen(HANDLE handle) {
@@ -51,6 +53,23 @@ TEST(UniqueHandle, ReleaseGivesUpOwnershipWithoutClosing) {
   }
   EXPECT_TRUE(IsOpen(raw));
   ::CloseHandle(raw);
+}
+
+// A bitmap selected for a scope is free again after it (a selected bitmap cannot be deleted),
+// and the context holds the one it had before.
+TEST(SelectedObject, GivesTheContextBackItsPreviousObject) {
+  const win::WindowDc screen(nullptr);
+  const win::UniqueMemoryDc memory(::CreateCompatibleDC(screen.get()));
+  win::UniqueGdiObject bitmap(::CreateCompatibleBitmap(screen.get(), 4, 4));
+  ASSERT_TRUE(memory && bitmap);
+  const HGDIOBJ before = ::GetCurrentObject(memory.get(), OBJ_BITMAP);
+  {
+    const win::SelectedObject selected(memory.get(), bitmap.get());
+    ASSERT_TRUE(selected.valid());
+    EXPECT_EQ(::GetCurrentObject(memory.get(), OBJ_BITMAP), bitmap.get());
+  }
+  EXPECT_EQ(::GetCurrentObject(memory.get(), OBJ_BITMAP), before);
+  EXPECT_TRUE(::DeleteObject(bitmap.release()));
 }
 
 }  // namespace

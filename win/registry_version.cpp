@@ -1,4 +1,4 @@
-#include "existing/registry_version.h"
+#include "win/registry_version.h"
 
 #include <stdio.h>
 #include <wchar.h>

@@ -1,4 +1,5 @@
-// Registry strings, version-resource strings and path joining for the installed-product checks.
+// Registry strings, version-resource strings and path joining: the installed-product checks
+// read them, and the setup check reads a file version.
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,26 @@
+#include "app/removal_offer.h"
+
+#include <windows.h>
+
+#include "app/messages.h"
+#include "existing/previous_version.h"
+#include "win/application.h"
+
+int OfferPreviousVersionRemoval() {
+  const InstalledProductFinding product = FindInstalledProduct();
+  const wchar_t* name = product.name.empty() ? nullptr : product.name.c_str();
+  switch (product.question) {
+    case InstalledProductQuestion::kNone:
+      return 0;
+    case InstalledProductQuestion::kStartHint: {
+      const WideString text = WideString::Format(GetMessageText(24).c_str(), name ? name : L"Zuno");
+      win::AppMessageBox(text.c_str(), MB_OK);
+      return kRemovalNotStarted;
+    }
+    case InstalledProductQuestion::kRemove:
+      break;
+  }
+  const WideString text = WideString::Format(GetMessageText(22).c_str(), name ? name : L"Zuno Antivirus Software");
+  if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
+  return RemoveInstalledProduct(product) ? kRemovalStarted : kRemovalNotStarted;
+}
