@@ -8,20 +8,56 @@
 
 constexpr int32_t kLanguageVietnamese = 0;
 constexpr int32_t kLanguageEnglish = 1;
-constexpr int32_t kMessageCount = 43;
-// A stop asked for after the setup has been let run.
-constexpr int32_t kMessageSetupStarting = 26;
-// The decoded setup could not be put in place, or started.
-constexpr int32_t kMessageSetupNotStarted = 27;
-// Why the download failed, where the user can do something about it. kMessageDiskFull takes
-// the drive, the space needed and the space free (%s each).
-constexpr int32_t kMessageSignInPage = 37;
-constexpr int32_t kMessageDiskFull = 38;
-constexpr int32_t kMessageNoConnection = 39;
-constexpr int32_t kMessagePackageNotFound = 40;
-constexpr int32_t kMessageProxyRefused = 41;
-// Under a failure's text in its box: where the run's log is (%s).
-constexpr int32_t kMessageLogNote = 42;
+// The catalogue's messages, named for what each says. The numbers are the catalogue's own.
+enum MessageId : int32_t {
+  kMessageCancelLabel = 0,
+  kMessageDownloadFailed = 1,
+  kMessageDownloadComplete = 2,
+  kMessageCannotStart = 3,              // the installer cannot set up its working folders
+  kMessageDirectFailed = 4,             // switching to the default proxy
+  kMessageDefaultProxyFailed = 5,       // switching to the IE proxy settings
+  kMessageNeedsAdmin = 6,               // also when the setup's elevation was declined
+  kMessageStopQuestion = 7,
+  kMessageViaDefaultProxy = 8,          // the status line's prefixes, per connection mode
+  kMessageViaIeProxy = 9,
+  kMessageStageInitial = 10,            // the status line's texts, per download stage
+  kMessageStagePreparing = 11,
+  kMessageStageSessionOpened = 12,
+  kMessageStageUrlParsed = 13,
+  kMessageStageConnected = 14,
+  kMessageStageRequestOpened = 15,
+  kMessageStageRequestSent = 16,
+  kMessageStageReceiving = 17,
+  kMessageStageOutOfMemory = 18,
+  kMessageStageFailed = 19,
+  kMessageFamilyGuardInstalled = 20,
+  kMessagePrimeGuardInstalled = 21,
+  kMessageRemoveInstalled = 22,         // %s: the installed product's name
+  kMessageNoAdminRights = 23,           // the same text as kMessageNeedsAdmin
+  kMessageStartInstalled = 24,          // %s: the installed product's name
+  kMessageOlderGenerationInstalled = 25,
+  kMessageSetupStarting = 26,           // a stop asked for after the setup has been let run
+  kMessageSetupNotStarted = 27,         // the decoded setup could not be put in place, or started
+  kTextSizeOfSize = 28,                 // the progress line's pieces
+  kTextSpeed = 29,
+  kTextTimeLeft = 30,
+  kTextSeconds = 31,
+  kTextMinutes = 32,
+  kTextHoursMinutes = 33,
+  kTextTryingAgain = 34,
+  kTextDecimalSeparator = 35,
+  kTextBytes = 36,
+  // Why the download failed, where the user can do something about it. kMessageDiskFull takes
+  // the drive, the space needed and the space free (%s each).
+  kMessageSignInPage = 37,
+  kMessageDiskFull = 38,
+  kMessageNoConnection = 39,
+  kMessagePackageNotFound = 40,
+  kMessageProxyRefused = 41,
+  kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
+  kMessageCount = 43,
+  kNoMessage = -1,
+};
 
 // The process-wide interface language: 0 Vietnamese (the default), 1 English. Written once
 // by the dialog's initialisation, before any other thread exists.

@@ -10,19 +10,6 @@ constexpr uint32_t kMegabyte = 1024 * kKilobyte;
 constexpr uint32_t kGigabyte = 1024 * kMegabyte;
 constexpr wchar_t kJoin[] = L" \x00B7 ";
 
-// The line's texts in the catalogue.
-enum : int32_t {
-  kTextSizeOfSize = 28,
-  kTextSpeed = 29,
-  kTextTimeLeft = 30,
-  kTextSeconds = 31,
-  kTextMinutes = 32,
-  kTextHoursMinutes = 33,
-  kTextTryingAgain = 34,
-  kTextDecimalSeparator = 35,
-  kTextBytes = 36,
-};
-
 // The speed is taken over this much of the latest samples, once they span a second; the time
 // left is shown once the transfer has gone on for three.
 constexpr DWORD kSpeedWindowMs = 5000;

@@ -13,14 +13,14 @@ int OfferPreviousVersionRemoval() {
     case InstalledProductQuestion::kNone:
       return 0;
     case InstalledProductQuestion::kStartHint: {
-      const WideString text = WideString::Format(GetMessageText(24).c_str(), name ? name : L"Zuno");
+      const WideString text = WideString::Format(GetMessageText(kMessageStartInstalled).c_str(), name ? name : L"Zuno");
       win::AppMessageBox(text.c_str(), MB_OK);
       return kRemovalNotStarted;
     }
     case InstalledProductQuestion::kRemove:
       break;
   }
-  const WideString text = WideString::Format(GetMessageText(22).c_str(), name ? name : L"Zuno Antivirus Software");
+  const WideString text = WideString::Format(GetMessageText(kMessageRemoveInstalled).c_str(), name ? name : L"Zuno Antivirus Software");
   if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
   return RemoveInstalledProduct(product) ? kRemovalStarted : kRemovalNotStarted;
 }

@@ -42,27 +42,27 @@ namespace {
 
 int32_t PrefixMessage(int32_t mode) {
   switch (mode) {
-    case kModeDefaultProxy: return 8;
-    case kModeIeProxy: return 9;
-    default: return -1;
+    case kModeDefaultProxy: return kMessageViaDefaultProxy;
+    case kModeIeProxy: return kMessageViaIeProxy;
+    default: return kNoMessage;
   }
 }
 
 int32_t StageMessage(int32_t stage) {
   switch (stage) {
-    case kStageInitial: return 10;
-    case kStagePreparing: return 11;
-    case kStageSessionOpened: return 12;
-    case kStageUrlParsed: return 13;
-    case kStageConnected: return 14;
-    case kStageRequestOpened: return 15;
-    case kStageRequestSent: return 16;
+    case kStageInitial: return kMessageStageInitial;
+    case kStagePreparing: return kMessageStagePreparing;
+    case kStageSessionOpened: return kMessageStageSessionOpened;
+    case kStageUrlParsed: return kMessageStageUrlParsed;
+    case kStageConnected: return kMessageStageConnected;
+    case kStageRequestOpened: return kMessageStageRequestOpened;
+    case kStageRequestSent: return kMessageStageRequestSent;
     case kStageReceiving:
-    case kStageChunkWritten: return 17;
-    case kStageOutOfMemory: return 18;
-    case kStageComplete: return 2;
-    case kStageFailed: return 19;
-    default: return -1;  // 500 and anything else: no text
+    case kStageChunkWritten: return kMessageStageReceiving;
+    case kStageOutOfMemory: return kMessageStageOutOfMemory;
+    case kStageComplete: return kMessageDownloadComplete;
+    case kStageFailed: return kMessageStageFailed;
+    default: return kNoMessage;  // 500 and anything else: no text
   }
 }
 

@@ -11,7 +11,7 @@
 #include "app/status_thread.h"
 #include "app/removal_offer.h"
 #include "existing/product_detection.h"
-#include "package/trace.h"
+#include "win/trace.h"
 #include "win/clock.h"
 #include "win/application.h"
 #include "workflow/run_log.h"
@@ -113,18 +113,18 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   DebugTrace(L"UiLanguage: %d", static_cast<int>(UiLanguage.load()));
 
   ::SetDlgItemTextW(hwnd(), IDC_STATUS_TEXT, L"");
-  ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(0).c_str());
+  ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(kMessageCancelLabel).c_str());
   ::SetWindowTextW(hwnd(), kTitle);
 
   if (!IsAdminGroupMember()) {
-    win::AppMessageBox(GetMessageText(23).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    win::AppMessageBox(GetMessageText(kMessageNoAdminRights).c_str(), MB_OK | MB_ICONEXCLAMATION);
     return ExitEarly(kExitNoAdminRights);
   }
   if (GetFirstArgument().empty()) {
     const int removal = OfferPreviousVersionRemoval();
     if (removal != 0) return ExitEarly(removal == kRemovalStarted ? kExitStarted : kExitOtherVersionInstalled);
     if (IsOlderGenerationInstalled()) {
-      win::AppMessageBox(GetMessageText(25).c_str(), MB_OK | MB_ICONEXCLAMATION);
+      win::AppMessageBox(GetMessageText(kMessageOlderGenerationInstalled).c_str(), MB_OK | MB_ICONEXCLAMATION);
       return ExitEarly(kExitOtherVersionInstalled);
     }
   }
@@ -141,7 +141,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
     }
   }
   if (!resolved) {
-    win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
+    win::AppMessageBox(GetMessageText(kMessageCannotStart).c_str(), MB_OK | MB_ICONERROR);
     return ExitEarly(kExitTempUnusable);
   }
 
@@ -157,7 +157,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   // Without either thread the dialog would never move: tell the user and end (a worker that
   // did start is stopped first, and removes what it made).
   if (m_hStatusThread == nullptr || m_hWorkerThread == nullptr) {
-    win::AppMessageBox(GetMessageText(3).c_str(), MB_OK | MB_ICONERROR);
+    win::AppMessageBox(GetMessageText(kMessageCannotStart).c_str(), MB_OK | MB_ICONERROR);
     if (m_hWorkerThread != nullptr && TryStop()) {
       WaitHandlingSentMessages(&m_hWorkerThread, 1, kThreadEndWaitMs);
       MSG ended;  // the worker's own report of its stop
@@ -179,7 +179,7 @@ bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
     }
     return false;
   }
-  if (win::ShowMessageBox(hwnd(), GetMessageText(7).c_str(), kTitle, MB_YESNO | icon) == IDYES) return true;
+  if (win::ShowMessageBox(hwnd(), GetMessageText(kMessageStopQuestion).c_str(), kTitle, MB_YESNO | icon) == IDYES) return true;
   // Back to running, unless a stop from elsewhere won meanwhile.
   int32_t asking = kCancelAsking;
   CancelState.compare_exchange_strong(asking, kCancelRunning);

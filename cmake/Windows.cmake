@@ -124,7 +124,6 @@ add_library(zuno_core STATIC
   package/md5.cpp
   package/package_codec.cpp
   package/package_file.cpp
-  package/trace.cpp
   win/activation_context.cpp
   win/application.cpp
   win/clock.cpp
@@ -133,6 +132,7 @@ add_library(zuno_core STATIC
   win/environment.cpp
   win/registry_version.cpp
   win/subclassed_window.cpp
+  win/trace.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp
   workflow/download_directory.cpp

@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "win/clock.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"

@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"

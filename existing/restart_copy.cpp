@@ -6,7 +6,7 @@
 
 #include <cwchar>
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "win/unique_handle.h"
 #include "workflow/download_directory.h"
 

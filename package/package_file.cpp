@@ -1,6 +1,6 @@
 #include "package/package_file.h"
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "win/unique_handle.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "package/trace.h"
+#include "win/trace.h"
 
 namespace {
 

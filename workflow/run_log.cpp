@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <utility>
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "resources/version.h"
 #include "win/unique_handle.h"
 #include "workflow/download_directory.h"

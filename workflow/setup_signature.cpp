@@ -9,7 +9,7 @@
 #include <cwchar>
 
 #include "win/registry_version.h"
-#include "package/trace.h"
+#include "win/trace.h"
 #include "setup_release.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "download/active_downloader.h"
 #include "download/download_source.h"
 #include "package/package_file.h"
-#include "package/trace.h"
+#include "win/trace.h"
 #include "resources/resource.h"
 #include "win/application.h"
 #include "win/clock.h"
@@ -70,15 +70,15 @@ struct EndRow {
   InstallEnd end;
 };
 constexpr EndRow kEnds[] = {
-    {InstallResult::kSetupStarted, {-1, kExitStarted}},
-    {InstallResult::kStoppedByUser, {-1, kExitStoppedByUser}},
-    {InstallResult::kNoDialog, {3, kExitTempUnusable}},
-    {InstallResult::kNoDownloadDirectory, {3, kExitTempUnusable}},
-    {InstallResult::kDownloadFailed, {1, kExitDownloadFailed}},
-    {InstallResult::kPackageRejected, {1, kExitPackageRejected}},
+    {InstallResult::kSetupStarted, {kNoMessage, kExitStarted}},
+    {InstallResult::kStoppedByUser, {kNoMessage, kExitStoppedByUser}},
+    {InstallResult::kNoDialog, {kMessageCannotStart, kExitTempUnusable}},
+    {InstallResult::kNoDownloadDirectory, {kMessageCannotStart, kExitTempUnusable}},
+    {InstallResult::kDownloadFailed, {kMessageDownloadFailed, kExitDownloadFailed}},
+    {InstallResult::kPackageRejected, {kMessageDownloadFailed, kExitPackageRejected}},
     {InstallResult::kMoveFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
     {InstallResult::kLaunchFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
-    {InstallResult::kElevationDeclined, {6, kExitElevationDeclined}},
+    {InstallResult::kElevationDeclined, {kMessageNeedsAdmin, kExitElevationDeclined}},
     {InstallResult::kSignInPage, {kMessageSignInPage, kExitDownloadFailed}},
     {InstallResult::kDiskFull, {kMessageDiskFull, kExitDiskFull}},
     {InstallResult::kNoConnection, {kMessageNoConnection, kExitDownloadFailed}},
@@ -177,7 +177,7 @@ class Installation {
     const struct {
       int32_t message;
       int32_t strategy;
-    } fallbacks[] = {{4, kDefaultProxyOnly}, {5, kIeProxyOnly}};
+    } fallbacks[] = {{kMessageDirectFailed, kDefaultProxyOnly}, {kMessageDefaultProxyFailed, kIeProxyOnly}};
     for (const auto& fallback : fallbacks) {
       if (ok || StopRequested() || causes[tried - 1] == FailureCause::kDiskFull) break;
       StatusPause.Pause();
@@ -237,7 +237,7 @@ class Installation {
   InstallResult Report() {
     DebugTrace(L"zerbo -3");
     StatusPause.Pause();
-    PutStatus(dialog_, 2);
+    PutStatus(dialog_, kMessageDownloadComplete);
     if (win::SleepUnless(kReportPauseMs, StopRequested)) return InstallResult::kStoppedByUser;
     DebugTrace(L"zerbo -5");
     while (CancelState.load() == kCancelAsking) win::SleepFor(kCheckpointPollMs);
@@ -407,9 +407,9 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
                      const wchar_t* text) {
   // A failure (an end with a message) is told only if the stop has not won first: then the
   // user's stop is the end.
-  if (EndOf(result).message >= 0 && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
+  if (EndOf(result).message != kNoMessage && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
   const InstallEnd end = EndOf(result);
-  const bool failed = end.message >= 0;
+  const bool failed = end.message != kNoMessage;
   if (failed) DebugTrace(L"zerbo -4");
   DebugTrace(L"nInstallResult: %d nExitCode: %d", static_cast<int>(result), static_cast<int>(end.exit_code));
   if (directory != nullptr) directory->Release();
@@ -431,7 +431,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDir
       // The dialog is gone by then: a box of its own, with the dialog's title.
       win::ShowMessageBox(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
     } else {
-      if (end.message == 1 || end.exit_code == kExitDownloadFailed || end.exit_code == kExitDiskFull) {
+      if (end.message == kMessageDownloadFailed || end.exit_code == kExitDownloadFailed || end.exit_code == kExitDiskFull) {
         ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
       }
       ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, message.c_str());

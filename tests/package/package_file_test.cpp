@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/trace.h"
+#include "win/trace.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

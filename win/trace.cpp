@@ -1,4 +1,4 @@
-#include "package/trace.h"
+#include "win/trace.h"
 
 #include <windows.h>
 
