@@ -9,7 +9,7 @@
 #include "resources/resource.h"
 #include "win/environment.h"
 #include "win/unique_handle.h"
-#include "workflow/run_log.h"
+#include "app/run_log.h"
 
 // The windows' Common Controls 6 come from the program's own activation context.
 CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}

@@ -14,7 +14,7 @@
 #include "win/trace.h"
 #include "win/clock.h"
 #include "win/application.h"
-#include "workflow/run_log.h"
+#include "app/run_log.h"
 #include "workflow/startup_checks.h"
 #include "workflow/worker_thread.h"
 

@@ -110,6 +110,7 @@ add_library(zuno_core STATIC
   app/messages.cpp
   app/progress_line.cpp
   app/removal_offer.cpp
+  app/run_log.cpp
   app/status_thread.cpp
   app/taskbar_button.cpp
   app/transparent_static.cpp
@@ -130,13 +131,12 @@ add_library(zuno_core STATIC
   win/dialog.cpp
   win/dll_search.cpp
   win/environment.cpp
+  win/protected_folder.cpp
   win/registry_version.cpp
   win/subclassed_window.cpp
   win/trace.cpp
   win/wide_string.cpp
   workflow/setup_signature.cpp
-  workflow/download_directory.cpp
-  workflow/run_log.cpp
   workflow/startup_checks.cpp
   workflow/worker_thread.cpp
 )

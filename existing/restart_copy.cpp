@@ -8,13 +8,13 @@
 
 #include "win/trace.h"
 #include "win/unique_handle.h"
-#include "workflow/download_directory.h"
+#include "win/protected_folder.h"
 
 extern "C" NTSTATUS NTAPI NtAreMappedFilesTheSame(PVOID mapped_as_image, PVOID mapped_as_file);
 
 namespace {
 
-constexpr size_t kPathCapacity = DownloadDirectory::kPathCapacity;
+constexpr size_t kPathCapacity = ProtectedFolder::kPathCapacity;
 constexpr size_t kFolderNameLength = 1 + 32 + 4;  // the prefix, 32 hexadecimal digits, ".tmp"
 
 void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
@@ -59,10 +59,10 @@ WideString MakeRestartCopy() noexcept {
   }
 
   const WideString root = RestartCopyRoot();
-  DownloadDirectory folder;
+  ProtectedFolder folder;
   const wchar_t* name = wcsrchr(own, L'\\');
   if (name == nullptr || root.empty() || !CreateProtectedFolder(root.c_str(), ExistingFolder::kOpen).valid() ||
-      !folder.Create(root.c_str(), DownloadDirectory::kRestartCopyPrefix)) {
+      !folder.Create(root.c_str(), ProtectedFolder::kRestartCopyPrefix)) {
     return WideString();
   }
   WideString copy = WideString::Format(L"%s%s", folder.path(), name);
@@ -93,7 +93,7 @@ bool IsRestartCopyPath(const wchar_t* path) noexcept {
   const wchar_t* folder = path + root.size() + 1;
   const wchar_t* separator = wcschr(folder, L'\\');
   if (separator == nullptr || wcschr(separator + 1, L'\\') != nullptr ||
-      static_cast<size_t>(separator - folder) != kFolderNameLength || folder[0] != DownloadDirectory::kRestartCopyPrefix ||
+      static_cast<size_t>(separator - folder) != kFolderNameLength || folder[0] != ProtectedFolder::kRestartCopyPrefix ||
       _wcsnicmp(separator - 4, L".tmp", 4) != 0) {
     return false;
   }

@@ -19,8 +19,8 @@
 #include "win/clock.h"
 #include "win/environment.h"
 #include "win/window.h"
-#include "workflow/download_directory.h"
-#include "workflow/run_log.h"
+#include "win/protected_folder.h"
+#include "app/run_log.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
@@ -251,7 +251,7 @@ class Installation {
   HttpDownloader* downloader_;
   HWND dialog_ = nullptr;
   HWND progress_ = nullptr;
-  DownloadDirectory directory_;
+  ProtectedFolder directory_;
   wchar_t package_[kPathCapacity] = {};
   wchar_t decoded_[kPathCapacity] = {};
   wchar_t installer_[kPathCapacity] = {};
@@ -403,7 +403,7 @@ void RemoveDownload(const wchar_t* directory) noexcept {
   DeleteNowOrAtRestart(directory, true);
 }
 
-void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog,
+void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, HWND dialog,
                      const wchar_t* text) {
   // A failure (an end with a message) is told only if the stop has not won first: then the
   // user's stop is the end.

@@ -11,7 +11,7 @@
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
-class DownloadDirectory;
+class ProtectedFolder;
 enum class FailureCause : int32_t;
 
 // The one decision between the user's stop and the worker's end, changed only by
@@ -113,7 +113,7 @@ struct LaunchPaths {
 // once at the next restart. Releases `directory` first (may be null). Then tells the user,
 // with `text` when given (the message formatted), else the message's own; an error box
 // says where the run's log is. Then hands the exit code to the dialog.
-void EndInstallation(InstallResult result, const LaunchPaths& paths, DownloadDirectory* directory, HWND dialog,
+void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, HWND dialog,
                      const wchar_t* text = nullptr);
 
 // The dialog's last resort when the worker does not come back from a stop (it is held in a

@@ -13,7 +13,7 @@
 
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
-#include "workflow/download_directory.h"
+#include "win/protected_folder.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ TEST(ProtectedFolders, NoUnelevatedProgramMayPlantOrReplaceAFileAndOnlyLogsMayBe
 }
 
 // Under the system's Temp folder by default, a fresh name each time, removable once released.
-TEST(DownloadDirectory, FreshUnderTheSystemTempAndHeldUntilReleased) {
-  DownloadDirectory first, second;
+TEST(ProtectedFolder, FreshUnderTheSystemTempAndHeldUntilReleased) {
+  ProtectedFolder first, second;
   ASSERT_TRUE(first.Create());
   ASSERT_TRUE(second.Create());
   wchar_t windows[MAX_PATH];
@@ -125,7 +125,7 @@ TEST(DownloadDirectory, FreshUnderTheSystemTempAndHeldUntilReleased) {
   EXPECT_EQ(path.size(), wcslen(windows) + 43) << path;  // \Temp\0<32 hex digits>.tmp
   EXPECT_NE(path, second.path());
   EXPECT_FALSE(::RemoveDirectoryW(path.c_str()));
-  for (DownloadDirectory* held : {&first, &second}) {
+  for (ProtectedFolder* held : {&first, &second}) {
     held->Release();
     EXPECT_TRUE(::RemoveDirectoryW(held->path()));
   }

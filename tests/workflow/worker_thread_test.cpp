@@ -18,7 +18,7 @@
 #include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
-#include "workflow/download_directory.h"
+#include "win/protected_folder.h"
 #include "win/environment.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
@@ -240,7 +240,7 @@ class Launch : public testing::Test {
   }
 
   test::TempDir dir_;
-  DownloadDirectory directory_;
+  ProtectedFolder directory_;
   std::wstring installer_, package_, temp_;
   HWND window_ = nullptr;
   win::MessageBoxFunction previous_box_ = nullptr;
@@ -293,7 +293,7 @@ TEST_F(Launch, TheDirectoryHoldsAndNoOtherImageRuns) {
 // that) is not the installer's start either.
 TEST(RunsFile, TheImageMustLieInTheHeldDirectory) {
   test::TempDir dir;
-  DownloadDirectory held, other;
+  ProtectedFolder held, other;
   ASSERT_TRUE(held.Create(dir.path().c_str()));
   ASSERT_TRUE(other.Create(dir.path().c_str()));
   const std::wstring program = std::wstring(held.path()) + L"\\SetupB.exe";

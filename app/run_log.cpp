@@ -1,4 +1,4 @@
-#include "workflow/run_log.h"
+#include "app/run_log.h"
 
 #include <shlobj.h>
 
@@ -8,7 +8,7 @@
 #include "win/trace.h"
 #include "resources/version.h"
 #include "win/unique_handle.h"
-#include "workflow/download_directory.h"
+#include "win/protected_folder.h"
 
 namespace {
 

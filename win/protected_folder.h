@@ -1,26 +1,29 @@
-// The private download directory, where the package is received, decoded and started from.
+// Folders that only Administrators and SYSTEM may change: the download directory, where the
+// package is received, decoded and started from; the folder of the installer's own copy that
+// the restart entry starts; the log folder.
 //
-// It lies under the system's own Temp folder (<Windows>\Temp), where an unelevated program may
-// create entries of its own but may not rename or delete anyone else's, and it is created and
-// opened in one step with security for Administrators and SYSTEM only. The handle is held,
-// sharing no delete, from the creation until the setup runs: no program can rename the
-// directory away and put its own in its place while the installer works in it.
+// Each is created and opened in one step with its security, and refused when what was opened
+// is a reparse point or owned by anyone else. A fresh one (ProtectedFolder) lies by default
+// under the system's own Temp folder (<Windows>\Temp), where an unelevated program may create
+// entries of its own but may not rename or delete anyone else's. Its handle is held, sharing
+// no delete, until it is released (the download directory's until the setup runs): no program
+// can rename it away and put its own in its place meanwhile.
 #pragma once
 
 #include <windows.h>
 
 #include "win/unique_handle.h"
 
-class DownloadDirectory {
+class ProtectedFolder {
  public:
   static constexpr size_t kPathCapacity = 1024;
   // How many fresh names are tried before the creation gives up: a name that exists is
   // never reused, whoever made it.
   static constexpr int kNameTries = 8;
 
-  DownloadDirectory() noexcept = default;
-  DownloadDirectory(const DownloadDirectory&) = delete;
-  DownloadDirectory& operator=(const DownloadDirectory&) = delete;
+  ProtectedFolder() noexcept = default;
+  ProtectedFolder(const ProtectedFolder&) = delete;
+  ProtectedFolder& operator=(const ProtectedFolder&) = delete;
 
   // Creates "<prefix><32 random hexadecimal digits>.tmp" under `root`, or under the system's
   // Temp folder when `root` is null, and holds it. The 128 random bits leave no name to guess

@@ -1,4 +1,4 @@
-#include "workflow/download_directory.h"
+#include "win/protected_folder.h"
 
 #include <aclapi.h>
 #include <bcrypt.h>
@@ -44,7 +44,7 @@ bool RandomName(const wchar_t* root, wchar_t prefix, wchar_t* path, size_t capac
 // this call made the directory.
 HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, ULONG disposition, bool* collided,
                      bool* created) {
-  wchar_t nt_path[DownloadDirectory::kPathCapacity + 8];
+  wchar_t nt_path[ProtectedFolder::kPathCapacity + 8];
   const int length = _snwprintf(nt_path, sizeof(nt_path) / sizeof(nt_path[0]), L"\\??\\%s", path);
   if (length <= 0) return INVALID_HANDLE_VALUE;
   UNICODE_STRING name = {static_cast<USHORT>(length * sizeof(wchar_t)), static_cast<USHORT>(length * sizeof(wchar_t)),
@@ -127,7 +127,7 @@ win::UniqueLocalMemory ReadableAdminDirectorySecurity() noexcept {
   return win::UniqueLocalMemory(descriptor);
 }
 
-bool DownloadDirectory::Create(const wchar_t* root, wchar_t prefix) noexcept {
+bool ProtectedFolder::Create(const wchar_t* root, wchar_t prefix) noexcept {
   handle_.reset();
   path_[0] = L'\0';
   wchar_t system_temp[MAX_PATH];

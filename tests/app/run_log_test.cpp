@@ -1,5 +1,5 @@
 // The run's log on real files: the runs it keeps, and its lines.
-#include "workflow/run_log.h"
+#include "app/run_log.h"
 
 #include <windows.h>
 
