@@ -5,10 +5,10 @@
 #include <cwchar>
 #include <utility>
 
-#include "win/trace.h"
 #include "resources/version.h"
-#include "win/unique_handle.h"
 #include "win/protected_folder.h"
+#include "win/trace.h"
+#include "win/unique_handle.h"
 
 namespace {
 

@@ -3,12 +3,13 @@
 #include <cwchar>
 #include <utility>
 
+#include "app/dialog_messages.h"
 #include "app/messages.h"
 #include "app/progress_line.h"
 #include "download/active_downloader.h"
 #include "resources/resource.h"
-#include "win/clock.h"
 #include "win/application.h"
+#include "win/clock.h"
 #include "win/window.h"
 
 StatusLinePause StatusPause;

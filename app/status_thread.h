@@ -39,9 +39,7 @@ extern StatusLinePause StatusPause;
 // The line for one tick: the prefix of `mode`, the text of `stage`, and `dots` (1 to 3) dots.
 [[nodiscard]] WideString StatusLineText(int32_t mode, int32_t stage, int32_t dots);
 
-// How the dialog's taskbar button shows the download, as the status thread reports it to the
-// dialog on its tick: wparam a TaskbarState, lparam the part done in thousandths.
-constexpr UINT kTaskbarProgressMessage = WM_APP + 1;
+// How the dialog's taskbar button shows the download (kTaskbarProgressMessage).
 enum TaskbarState : WPARAM { kTaskbarNone = 0, kTaskbarNormal = 1, kTaskbarWaiting = 2, kTaskbarFailed = 3 };
 constexpr LPARAM kTaskbarWhole = 1000;
 

@@ -4,12 +4,12 @@
 #include <commctrl.h>
 
 #include "app/exit_codes.h"
+#include "app/run_log.h"
 #include "app/zuno_online_setup_dlg.h"
 #include "existing/restart_copy.h"
 #include "resources/resource.h"
 #include "win/environment.h"
 #include "win/unique_handle.h"
-#include "app/run_log.h"
 
 // The windows' Common Controls 6 come from the program's own activation context.
 CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}

@@ -6,15 +6,16 @@
 #include <utility>
 
 #include "app/banner.h"
+#include "app/dialog_messages.h"
 #include "app/exit_codes.h"
 #include "app/messages.h"
-#include "app/status_thread.h"
 #include "app/removal_offer.h"
-#include "existing/product_detection.h"
-#include "win/trace.h"
-#include "win/clock.h"
-#include "win/application.h"
 #include "app/run_log.h"
+#include "app/status_thread.h"
+#include "existing/product_detection.h"
+#include "win/application.h"
+#include "win/clock.h"
+#include "win/trace.h"
 #include "workflow/startup_checks.h"
 #include "workflow/worker_thread.h"
 
@@ -58,8 +59,6 @@ bool WaitHandlingSentMessages(const HANDLE* handles, DWORD count, DWORD timeout)
   }
   return true;
 }
-// Posted to itself after a DPI change, once the dialog manager has laid the dialog out anew.
-constexpr UINT kScaleChangedMessage = WM_APP + 2;
 // The banner's frame in the template, in dialog units.
 constexpr RECT kBannerFrame = {0, 0, 329, 36};
 

@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "win/trace.h"
 #include "win/clock.h"
 #include "win/internet_handle.h"
+#include "win/trace.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "win/trace.h"
 #include "win/internet_handle.h"
+#include "win/trace.h"
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 

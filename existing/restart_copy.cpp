@@ -6,9 +6,9 @@
 
 #include <cwchar>
 
+#include "win/protected_folder.h"
 #include "win/trace.h"
 #include "win/unique_handle.h"
-#include "win/protected_folder.h"
 
 extern "C" NTSTATUS NTAPI NtAreMappedFilesTheSame(PVOID mapped_as_image, PVOID mapped_as_file);
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <cwchar>
 
+#include "setup_release.h"
 #include "win/registry_version.h"
 #include "win/trace.h"
-#include "setup_release.h"
 
 namespace {
 

@@ -6,21 +6,22 @@
 #include <initializer_list>
 #include <utility>
 
+#include "app/dialog_messages.h"
 #include "app/exit_codes.h"
 #include "app/messages.h"
 #include "app/progress_line.h"
+#include "app/run_log.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
 #include "download/download_source.h"
 #include "package/package_file.h"
-#include "win/trace.h"
 #include "resources/resource.h"
 #include "win/application.h"
 #include "win/clock.h"
 #include "win/environment.h"
-#include "win/window.h"
 #include "win/protected_folder.h"
-#include "app/run_log.h"
+#include "win/trace.h"
+#include "win/window.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 

@@ -83,9 +83,6 @@ struct WorkerHooks {
 [[nodiscard]] const WorkerHooks& PlatformWorkerHooks();
 void SetWorkerHooksForTesting(const WorkerHooks* hooks);
 
-// The message the worker posts to the dialog when it is done; wParam is the exit code.
-constexpr UINT kWorkerEndedMessage = WM_APP + 3;  // (the dialog keeps WM_APP + 1 and + 2 for its display)
-
 // The launch command line, whole however long: `"installer" argument /Vietnamese` for
 // language 0 and `/English` for 1 (the argument verbatim, two blanks when it is empty).
 [[nodiscard]] WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argument,

@@ -14,8 +14,8 @@
 #include "app/messages.h"
 #include "app/zuno_online_setup_app.h"
 #include "resources/resource.h"
-#include "win/application.h"
 #include "tests/support/pixels.h"
+#include "win/application.h"
 #include "workflow/startup_checks.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "win/trace.h"
 #include "tests/support/temp_dir.h"
+#include "win/trace.h"
 
 namespace {
 

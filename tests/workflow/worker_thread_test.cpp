@@ -15,11 +15,11 @@
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
 #include "download/http_downloader.h"
-#include "win/application.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
-#include "win/protected_folder.h"
+#include "win/application.h"
 #include "win/environment.h"
+#include "win/protected_folder.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
