@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "win/unique_handle.h"
+#include "win/registry_version.h"
 
 std::atomic<int32_t> UiLanguage{0};
 
@@ -145,28 +145,9 @@ WideString GetMessageText(int32_t index) {
 }
 
 bool ReadUiLanguage(int32_t* value) {
-  if (value == nullptr) return false;
-
   // Created when missing; the 32-bit program sees the 32-bit view of HKLM\SOFTWARE.
-  win::UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Zuno", 0, nullptr, 0, KEY_QUERY_VALUE,
-                      nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-
-  DWORD type = 0;
-  DWORD size = 0;
-  if (RegQueryValueExW(key.get(), L"fGiaodien", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-    return false;
-  }
-  if (type != REG_DWORD || size != sizeof(DWORD)) return false;
-
   DWORD stored = 0;
-  size = sizeof(stored);
-  if (RegQueryValueExW(key.get(), L"fGiaodien", nullptr, nullptr, reinterpret_cast<BYTE*>(&stored),
-                       &size) != ERROR_SUCCESS) {
-    return false;
-  }
+  if (value == nullptr || !ReadRegistryDword(L"SOFTWARE\\Zuno", L"fGiaodien", &stored)) return false;
   // Only the two languages the catalogue holds are taken over. Any other number would
   // select no text at all and leave every box and status line blank.
   const int32_t language = static_cast<int32_t>(stored);

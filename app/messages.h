@@ -8,6 +8,10 @@
 
 constexpr int32_t kLanguageVietnamese = 0;
 constexpr int32_t kLanguageEnglish = 1;
+// The dialog's caption, and of the boxes that carry it (the stop question, a box shown once
+// the dialog is gone).
+constexpr wchar_t kInstallerTitle[] = L"Zuno Office Installation";
+
 // The catalogue's messages, named for what each says. The numbers are the catalogue's own.
 enum MessageId : int32_t {
   kMessageCancelLabel = 0,

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr size_t kPathCapacity = 1024;
+using win::kPathCapacity;
 // The most folders on the way to the log folder, its drive's root included.
 constexpr int kMaxDepth = 32;
 // Old logs removed in one run at most (a folder that someone filled up goes down in steps).

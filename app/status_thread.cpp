@@ -125,12 +125,8 @@ class ProgressDisplay {
 
 unsigned __stdcall StatusThreadProc(void*) {
   const win::ProgramContextScope context;  // the dialog's controls are touched from here too
-  HWND dialog = nullptr;
-  HWND status = nullptr;
-  if (const win::Application* app = win::Application::Current()) {
-    if (const win::Window* main = app->MainWindow()) dialog = main->hwnd();
-  }
-  if (dialog != nullptr) status = ::GetDlgItem(dialog, IDC_STATUS_TEXT);
+  HWND dialog = win::MainWindowHandle();
+  HWND status = dialog != nullptr ? ::GetDlgItem(dialog, IDC_STATUS_TEXT) : nullptr;
   ProgressDisplay progress(dialog);
   int32_t dots = 1;
 

@@ -30,9 +30,7 @@ uintptr_t PlatformStartThread(void* security, unsigned stack, unsigned(__stdcall
 }
 std::atomic<ThreadStarter> g_start_thread{PlatformStartThread};
 
-constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 constexpr DWORD kCloseWaitMs = 200;
-constexpr size_t kCheckCapacity = 1024;
 // How long a worker has after a stop to remove its download and end; a worker held in a
 // network call that long is not waited for.
 constexpr UINT_PTR kStopDeadlineTimer = 1;
@@ -101,10 +99,10 @@ BOOL CZunoOnlineSetupDlg::ExitEarly(DWORD exit_code) {
 }
 
 BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
-  wchar_t module_path[kCheckCapacity] = {};
-  wchar_t long_module_path[kCheckCapacity] = {};
-  wchar_t temp_path[kCheckCapacity] = {};
-  wchar_t scratch[kCheckCapacity] = {};
+  wchar_t module_path[win::kPathCapacity] = {};
+  wchar_t long_module_path[win::kPathCapacity] = {};
+  wchar_t temp_path[win::kPathCapacity] = {};
+  wchar_t scratch[win::kPathCapacity] = {};
   Dialog::OnInitDialog();
 
   int32_t language = kLanguageVietnamese;
@@ -113,7 +111,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   ::SetDlgItemTextW(hwnd(), IDC_STATUS_TEXT, L"");
   ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(kMessageCancelLabel).c_str());
-  ::SetWindowTextW(hwnd(), kTitle);
+  ::SetWindowTextW(hwnd(), kInstallerTitle);
 
   if (!IsAdminGroupMember()) {
     win::AppMessageBox(GetMessageText(kMessageNoAdminRights).c_str(), MB_OK | MB_ICONEXCLAMATION);
@@ -130,13 +128,13 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
 
   // The program's own path and the temporary directory must resolve; nothing keeps them.
   bool resolved = false;
-  const DWORD module_length = ::GetModuleFileNameW(nullptr, module_path, kCheckCapacity);
-  if (module_length != 0 && module_length < kCheckCapacity - 1) {
+  const DWORD module_length = ::GetModuleFileNameW(nullptr, module_path, win::kPathCapacity);
+  if (module_length != 0 && module_length < win::kPathCapacity - 1) {
     wcscpy(scratch, module_path);
-    if (::GetLongPathNameW(scratch, long_module_path, kCheckCapacity - 1) != 0) {
-      const DWORD temp_length = ::GetTempPathW(kCheckCapacity, temp_path);
-      resolved = temp_length != 0 && temp_length < kCheckCapacity - 1 &&
-                 ::GetLongPathNameW(temp_path, scratch, kCheckCapacity - 1) != 0;
+    if (::GetLongPathNameW(scratch, long_module_path, win::kPathCapacity - 1) != 0) {
+      const DWORD temp_length = ::GetTempPathW(win::kPathCapacity, temp_path);
+      resolved = temp_length != 0 && temp_length < win::kPathCapacity - 1 &&
+                 ::GetLongPathNameW(temp_path, scratch, win::kPathCapacity - 1) != 0;
     }
   }
   if (!resolved) {
@@ -174,11 +172,11 @@ bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {
     // The worker has let the setup run (or reports a failure, or a stop is under way):
     // nothing to ask any more.
     if (running == kCancelPassed) {
-      win::ShowMessageBox(hwnd(), GetMessageText(kMessageSetupStarting).c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+      win::ShowMessageBox(hwnd(), GetMessageText(kMessageSetupStarting).c_str(), kInstallerTitle, MB_OK | MB_ICONINFORMATION);
     }
     return false;
   }
-  if (win::ShowMessageBox(hwnd(), GetMessageText(kMessageStopQuestion).c_str(), kTitle, MB_YESNO | icon) == IDYES) return true;
+  if (win::ShowMessageBox(hwnd(), GetMessageText(kMessageStopQuestion).c_str(), kInstallerTitle, MB_YESNO | icon) == IDYES) return true;
   // Back to running, unless a stop from elsewhere won meanwhile.
   int32_t asking = kCancelAsking;
   CancelState.compare_exchange_strong(asking, kCancelRunning);

@@ -17,8 +17,7 @@ std::atomic<HttpDownloader*> ActiveDownloader{nullptr};
 
 namespace {
 
-void* HeapAllocate(size_t size) { return ::HeapAlloc(::GetProcessHeap(), 0, size); }
-std::atomic<ChunkAllocator> g_chunk_allocator{HeapAllocate};
+std::atomic<ChunkAllocator> g_chunk_allocator{win::AllocateFromProcessHeap};
 std::atomic<StageObserver> g_stage_observer{nullptr};
 
 constexpr int kAvailabilityTries = 5;
@@ -229,7 +228,7 @@ void HttpDownloader::SetStage(int32_t stage) noexcept {
 }
 
 void SetChunkAllocatorForTesting(ChunkAllocator allocator) {
-  g_chunk_allocator.store(allocator ? allocator : HeapAllocate);
+  g_chunk_allocator.store(allocator ? allocator : win::AllocateFromProcessHeap);
 }
 
 void NormalizeUrl(const wchar_t* url, wchar_t* out) {

@@ -77,7 +77,7 @@ extern NamedProxyConfig NamedProxySettings;
 
 constexpr wchar_t kUserAgent[] =
     L"Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.2) Gecko/20100115 Firefox/3.6";
-constexpr size_t kUrlCapacity = 1024;
+constexpr size_t kUrlCapacity = win::kPathCapacity;
 constexpr size_t kMaxUrlTaken = 1000;
 
 // The largest file the engine takes, the largest package: a Content-Length above it ends the
@@ -257,7 +257,7 @@ class HttpDownloader {
 // most its first 1000 characters are taken. `out` holds kUrlCapacity characters.
 void NormalizeUrl(const wchar_t* url, wchar_t* out);
 
-// The host of cracked URL components into `out` (1024 characters), cut at 1023.
+// The host of cracked URL components into `out` (kUrlCapacity characters), cut one short.
 void CopyHostName(const URL_COMPONENTS& components, wchar_t* out);
 
 // The bar position for `received` of `total` bytes, 0 to 100; -1 when there is no total.

@@ -36,8 +36,8 @@ bool PathExists(const WideString& path) { return !path.empty() && ::PathFileExis
 }  // namespace
 
 bool LocateProductDirectories(InstalledProductInfo* info) {
-  wchar_t system_dir[1024];
-  if (::GetSystemDirectoryW(system_dir, 1024) == 0) return false;
+  wchar_t system_dir[win::kPathCapacity];
+  if (::GetSystemDirectoryW(system_dir, win::kPathCapacity) == 0) return false;
   if (!::PathIsDirectoryW(system_dir)) return false;
   info->systemDir = WideString::Copy(system_dir);
 

@@ -14,7 +14,7 @@ extern "C" NTSTATUS NTAPI NtAreMappedFilesTheSame(PVOID mapped_as_image, PVOID m
 
 namespace {
 
-constexpr size_t kPathCapacity = ProtectedFolder::kPathCapacity;
+using win::kPathCapacity;
 constexpr size_t kFolderNameLength = 1 + 32 + 4;  // the prefix, 32 hexadecimal digits, ".tmp"
 
 void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }

@@ -5,11 +5,9 @@
 
 namespace {
 
-void* HeapAllocate(size_t size) { return ::HeapAlloc(::GetProcessHeap(), 0, size); }
-void HeapRelease(void* memory) { ::HeapFree(::GetProcessHeap(), 0, memory); }
-
 const PackageFileApi kPlatformApi = {
-    ::CreateFileW, ::GetFileSize, ::ReadFile, ::WriteFile, ::CloseHandle, HeapAllocate, HeapRelease,
+    ::CreateFileW, ::GetFileSize,           ::ReadFile,           ::WriteFile,
+    ::CloseHandle, win::AllocateFromProcessHeap, win::FreeProcessHeap,
 };
 
 const PackageFileApi* g_api = &kPlatformApi;

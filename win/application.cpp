@@ -63,18 +63,20 @@ void Application::LoadTitle() noexcept {
   if (wchar_t* dot = wcsrchr(title_, L'.')) *dot = L'\0';
 }
 
-int AppMessageBox(const wchar_t* text, UINT type) noexcept {
-  HWND owner = nullptr;
+HWND MainWindowHandle() noexcept {
   const Application* app = Application::Current();
-  if (app != nullptr) {
-    if (const Window* main = app->MainWindow()) {
-      HWND main_hwnd = main->hwnd();
-      if (main_hwnd != nullptr &&
-          ::GetWindowThreadProcessId(main_hwnd, nullptr) == ::GetCurrentThreadId()) {
-        owner = ::GetLastActivePopup(main_hwnd);
-      }
-    }
+  const Window* main = app != nullptr ? app->MainWindow() : nullptr;
+  return main != nullptr ? main->hwnd() : nullptr;
+}
+
+int AppMessageBox(const wchar_t* text, UINT type) noexcept {
+  HWND owner = MainWindowHandle();
+  if (owner != nullptr && ::GetWindowThreadProcessId(owner, nullptr) == ::GetCurrentThreadId()) {
+    owner = ::GetLastActivePopup(owner);
+  } else {
+    owner = nullptr;
   }
+  const Application* app = Application::Current();
   const wchar_t* caption = app != nullptr ? app->Title() : L"";
   return ShowMessageBox(owner, text, caption, WithDefaultIcon(type));
 }

@@ -56,6 +56,9 @@ class Application {
   wchar_t title_[MAX_PATH] = {};
 };
 
+// The main window's handle: the dialog, as the threads find it; null while there is none.
+[[nodiscard]] HWND MainWindowHandle() noexcept;
+
 // The box the platform shows: same contract as MessageBoxW.
 using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_t* caption,
                                    UINT type);

@@ -44,7 +44,7 @@ bool RandomName(const wchar_t* root, wchar_t prefix, wchar_t* path, size_t capac
 // this call made the directory.
 HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, ULONG disposition, bool* collided,
                      bool* created) {
-  wchar_t nt_path[ProtectedFolder::kPathCapacity + 8];
+  wchar_t nt_path[win::kPathCapacity + 8];
   const int length = _snwprintf(nt_path, sizeof(nt_path) / sizeof(nt_path[0]), L"\\??\\%s", path);
   if (length <= 0) return INVALID_HANDLE_VALUE;
   UNICODE_STRING name = {static_cast<USHORT>(length * sizeof(wchar_t)), static_cast<USHORT>(length * sizeof(wchar_t)),
@@ -138,7 +138,7 @@ bool ProtectedFolder::Create(const wchar_t* root, wchar_t prefix) noexcept {
     root = system_temp;
   }
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
-    if (!RandomName(root, prefix, path_, kPathCapacity)) break;
+    if (!RandomName(root, prefix, path_, win::kPathCapacity)) break;
     bool collided = false;
     win::UniqueFile directory = CreateProtectedFolder(path_, ExistingFolder::kRefuse, &collided);
     if (collided) continue;

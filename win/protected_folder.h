@@ -13,10 +13,10 @@
 #include <windows.h>
 
 #include "win/unique_handle.h"
+#include "win/wide_string.h"
 
 class ProtectedFolder {
  public:
-  static constexpr size_t kPathCapacity = 1024;
   // How many fresh names are tried before the creation gives up: a name that exists is
   // never reused, whoever made it.
   static constexpr int kNameTries = 8;
@@ -44,7 +44,7 @@ class ProtectedFolder {
   void Release() noexcept { handle_.reset(); }
 
  private:
-  wchar_t path_[kPathCapacity] = {};
+  wchar_t path_[win::kPathCapacity] = {};
   win::UniqueFile handle_;
 };
 

@@ -5,21 +5,45 @@
 
 #include "win/unique_handle.h"
 
+namespace {
+
+// Opens HKLM `sub_key` for reading (created, empty, when missing) and sizes the value
+// `value_name`: true, with `*size` in bytes, when it is there and of `type`.
+bool OpenValue(const wchar_t* sub_key, const wchar_t* value_name, DWORD type, win::UniqueRegKey* key, DWORD* size) {
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub_key, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, key->put(),
+                        nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD stored_type = 0;
+  *size = 0;
+  return ::RegQueryValueExW(key->get(), value_name, nullptr, &stored_type, nullptr, size) == ERROR_SUCCESS &&
+         stored_type == type;
+}
+
+}  // namespace
+
+bool ReadRegistryDword(const wchar_t* sub_key, const wchar_t* value_name, DWORD* value) {
+  win::UniqueRegKey key;
+  DWORD size = 0;
+  if (value == nullptr || !OpenValue(sub_key, value_name, REG_DWORD, &key, &size) || size != sizeof(DWORD)) {
+    return false;
+  }
+  DWORD stored = 0;
+  if (::RegQueryValueExW(key.get(), value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(&stored), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  *value = stored;
+  return true;
+}
+
 int32_t ReadRegistryString(const wchar_t* sub_key, const wchar_t* value_name, wchar_t* buffer,
                            int32_t capacity) {
   if (buffer == nullptr || capacity <= 0) return 0;
   buffer[0] = L'\0';
   win::UniqueRegKey key;
-  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, sub_key, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS) {
-    return 0;
-  }
-  DWORD type = 0;
   DWORD size = 0;
-  if (::RegQueryValueExW(key.get(), value_name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
-    return 0;
-  }
-  if (type != REG_SZ) return 0;
+  if (!OpenValue(sub_key, value_name, REG_SZ, &key, &size)) return 0;
 
   const DWORD limit = static_cast<DWORD>(capacity) * sizeof(wchar_t);
   DWORD bytes = size < limit ? size : limit;

@@ -21,6 +21,11 @@ constexpr size_t kMaxPathPart = 1022;
 int32_t ReadRegistryString(const wchar_t* sub_key, const wchar_t* value_name, wchar_t* buffer,
                            int32_t capacity);
 
+// Reads the REG_DWORD value `value_name` of HKLM `sub_key`, opened as ReadRegistryString opens
+// it. True with `*value` set when the value is there, of that type and 4 bytes long; false
+// otherwise, `*value` untouched.
+[[nodiscard]] bool ReadRegistryDword(const wchar_t* sub_key, const wchar_t* value_name, DWORD* value);
+
 struct FileVersionStrings {
   wchar_t companyName[kRegistryValueCapacity];
   wchar_t fileDescription[kRegistryValueCapacity];

@@ -72,6 +72,8 @@ inline void FreeGlobal(HGLOBAL memory) noexcept { ::GlobalFree(memory); }
 inline void FreeSidHandle(PSID sid) noexcept { ::FreeSid(sid); }
 inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void FreeProcessHeap(void* memory) noexcept { ::HeapFree(::GetProcessHeap(), 0, memory); }
+// A block of the process heap, or null (FreeProcessHeap, or a UniqueHeapMemory, gives it back).
+inline void* AllocateFromProcessHeap(size_t size) noexcept { return ::HeapAlloc(::GetProcessHeap(), 0, size); }
 
 // Kernel objects whose failure value is null: threads, processes, events, mutexes, tokens.
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, nullptr, CloseKernelHandle>>;

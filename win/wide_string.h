@@ -5,6 +5,12 @@
 #include <cstdarg>
 #include <cstddef>
 
+namespace win {
+// The capacity of the fixed buffers for paths, URLs and status texts, in wide characters,
+// terminator included.
+constexpr size_t kPathCapacity = 1024;
+}  // namespace win
+
 class WideString {
  public:
   WideString() noexcept = default;

@@ -38,13 +38,12 @@ std::atomic<const WorkerHooks*> g_hooks{&kPlatformHooks};
 
 const WorkerHooks& Hooks() { return *g_hooks.load(); }
 
-constexpr size_t kPathCapacity = 1024;
+using win::kPathCapacity;
 constexpr DWORD kSwitchMessageMs = 1000;
 constexpr DWORD kReportPauseMs = 1500;
 constexpr DWORD kCheckpointPollMs = 200;
 constexpr DWORD kEndedProcessWaitMs = 5000;
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED (Vista on)
-constexpr wchar_t kTitle[] = L"Zuno Office Installation";
 
 // The directory the worker works in and its handle, for the dialog's last resort. Written
 // once, before they are published.
@@ -126,9 +125,7 @@ class Installation {
   explicit Installation(HttpDownloader* downloader) : downloader_(downloader) {}
 
   InstallResult Run() {
-    const win::Application* app = win::Application::Current();
-    const win::Window* main = app != nullptr ? app->MainWindow() : nullptr;
-    dialog_ = main != nullptr ? main->hwnd() : nullptr;
+    dialog_ = win::MainWindowHandle();
     if (dialog_ == nullptr) return InstallResult::kNoDialog;
     progress_ = ::GetDlgItem(dialog_, IDC_PROGRESS);
     if (!MakeDirectory()) return InstallResult::kNoDownloadDirectory;
@@ -430,7 +427,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
     DebugTrace(L"sMessage: %s", message.c_str());
     if (result == InstallResult::kElevationDeclined) {
       // The dialog is gone by then: a box of its own, with the dialog's title.
-      win::ShowMessageBox(nullptr, message.c_str(), kTitle, MB_OK | MB_ICONINFORMATION);
+      win::ShowMessageBox(nullptr, message.c_str(), kInstallerTitle, MB_OK | MB_ICONINFORMATION);
     } else {
       if (end.message == kMessageDownloadFailed || end.exit_code == kExitDownloadFailed || end.exit_code == kExitDiskFull) {
         ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
