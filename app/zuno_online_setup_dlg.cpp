@@ -19,8 +19,6 @@
 #include "workflow/startup_checks.h"
 #include "workflow/worker_thread.h"
 
-std::atomic<HANDLE> StatusThreadHandle{nullptr};
-std::atomic<HANDLE> WorkerThreadHandle{nullptr};
 
 namespace {
 
@@ -147,16 +145,15 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   PrepareDisplay();
 
   const ThreadStarter start = g_start_thread.load();
-  m_hStatusThread = reinterpret_cast<HANDLE>(start(nullptr, 0, StatusThreadProc, this, 0, nullptr));
-  m_hWorkerThread = reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, this, 0, nullptr));
-  WorkerThreadHandle.store(m_hWorkerThread);
-  StatusThreadHandle.store(m_hStatusThread);
+  m_hStatusThread.reset(reinterpret_cast<HANDLE>(start(nullptr, 0, StatusThreadProc, this, 0, nullptr)));
+  m_hWorkerThread.reset(reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, this, 0, nullptr)));
   // Without either thread the dialog would never move: tell the user and end (a worker that
   // did start is stopped first, and removes what it made).
-  if (m_hStatusThread == nullptr || m_hWorkerThread == nullptr) {
+  if (!m_hStatusThread || !m_hWorkerThread) {
     win::AppMessageBox(GetMessageText(kMessageCannotStart).c_str(), MB_OK | MB_ICONERROR);
-    if (m_hWorkerThread != nullptr && TryStop()) {
-      WaitHandlingSentMessages(&m_hWorkerThread, 1, kThreadEndWaitMs);
+    if (m_hWorkerThread && TryStop()) {
+      const HANDLE worker = m_hWorkerThread.get();
+      WaitHandlingSentMessages(&worker, 1, kThreadEndWaitMs);
       MSG ended;  // the worker's own report of its stop
       ::PeekMessageW(&ended, hwnd(), kWorkerEndedMessage, kWorkerEndedMessage, PM_REMOVE);
     }
@@ -205,7 +202,7 @@ void CZunoOnlineSetupDlg::Stop() {
   HWND question = ::GetLastActivePopup(hwnd());
   if (question != hwnd()) ::EndDialog(question, IDNO);
   ::ShowWindow(hwnd(), SW_HIDE);
-  if (m_hWorkerThread == nullptr) {
+  if (!m_hWorkerThread) {
     EndWithThreads(kExitStoppedByUser);
     return;
   }
@@ -237,15 +234,13 @@ void CZunoOnlineSetupDlg::EndWithThreads(DWORD exit_code) {
   StatusPause.Stop();
   HANDLE threads[2];
   DWORD count = 0;
-  for (HANDLE thread : {m_hWorkerThread, m_hStatusThread}) {
+  for (HANDLE thread : {m_hWorkerThread.get(), m_hStatusThread.get()}) {
     if (thread != nullptr) threads[count++] = thread;
   }
   if (!WaitHandlingSentMessages(threads, count, kThreadEndWaitMs)) {
     EndRunLog(exit_code);
     ::TerminateProcess(::GetCurrentProcess(), exit_code);
   }
-  // The handles stay open until the process ends (a closed handle could be reused under a
-  // thread that still holds its old value).
   if (win::Application* app = win::Application::Current()) app->SetExitCode(exit_code);
   EndDialog(0);
 }

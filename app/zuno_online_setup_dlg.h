@@ -7,11 +7,7 @@
 #include "app/transparent_static.h"
 #include "resources/resource.h"
 #include "win/dialog.h"
-
-// The two threads' handles, published once both have started. Kept open until the process
-// ends, so no thread can ever use a closed handle.
-extern std::atomic<HANDLE> StatusThreadHandle;
-extern std::atomic<HANDLE> WorkerThreadHandle;
+#include "win/unique_handle.h"
 
 // How the dialog starts its threads: _beginthreadex's contract. Tests make it fail.
 using ThreadStarter = uintptr_t (*)(void* security, unsigned stack, unsigned(__stdcall* start)(void*),
@@ -65,7 +61,8 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   CTransparentStatic2 m_status;
   win::UniqueGdiObject m_banner;  // the picture the banner control shows, once drawn
   TaskbarButton m_taskbar;
-  HANDLE m_hWorkerThread = nullptr;
-  HANDLE m_hStatusThread = nullptr;
+  // Only the dialog holds them; closed with it, once both threads have ended.
+  win::UniqueKernelHandle m_hWorkerThread;
+  win::UniqueKernelHandle m_hStatusThread;
   bool stopping_ = false;
 };

@@ -5,5 +5,6 @@
 
 #include "download/http_downloader.h"
 
-// Null until the worker has made its downloader; set once, never cleared.
+// Null until the worker has made its downloader; null again once the worker is done with it
+// (the status thread is stopped from reading it first).
 extern std::atomic<HttpDownloader*> ActiveDownloader;

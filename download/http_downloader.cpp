@@ -433,7 +433,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
 bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* attempt) {
   wchar_t normalized[kUrlCapacity];
   NormalizeUrl(url, normalized);
-  attempt->session.reset(OpenSession(kUserAgent, mode, normalized));
+  attempt->session = OpenSession(kUserAgent, mode, normalized);
   if (!attempt->session) return Fail(kStageFailed);
   SetStage(kStageSessionOpened);
 

@@ -145,7 +145,7 @@ class HttpDownloader {
 
   // A WinHTTP session for `mode`, or null. Mode 3 asks for the proxy that serves `url`.
   // Records whether the session goes through a proxy.
-  HINTERNET OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url);
+  [[nodiscard]] win::UniqueInternetHandle OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url);
   // Reads a fresh copy of the current user's IE proxy settings; true when one is now held.
   bool LoadIeProxyConfig();
 

@@ -28,18 +28,6 @@ void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy) {
   DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, proxy != nullptr ? shown : L"(none)");
 }
 
-// The machine's default WinHTTP proxy, which mode 2 goes through.
-void TraceDefaultProxy() {
-  WINHTTP_PROXY_INFO info = {};
-  if (!::WinHttpGetDefaultProxyConfiguration(&info)) {
-    TraceProxy(kModeDefaultProxy, L"sProxy", L"(unknown)");
-    return;
-  }
-  win::UniqueGlobalMemory proxy(info.lpszProxy);
-  win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
-  TraceProxy(kModeDefaultProxy, L"sProxy", info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? info.lpszProxy : nullptr);
-}
-
 }  // namespace
 
 void HttpDownloader::ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept {
@@ -103,52 +91,58 @@ bool ProxyServes(const wchar_t* proxy, const wchar_t* bypass, const wchar_t* url
   return true;
 }
 
-// Whether the machine's default proxy setting sends `url` through a proxy.
-bool DefaultProxyServes(const wchar_t* url) {
+// The machine's default WinHTTP proxy, which mode 2 goes through, for the log; and whether it
+// sends `url` through a proxy.
+bool TraceDefaultProxy(const wchar_t* url) {
   WINHTTP_PROXY_INFO info = {};
-  if (!::WinHttpGetDefaultProxyConfiguration(&info)) return false;
+  if (!::WinHttpGetDefaultProxyConfiguration(&info)) {
+    TraceProxy(kModeDefaultProxy, L"sProxy", L"(unknown)");
+    return false;
+  }
   win::UniqueGlobalMemory proxy(info.lpszProxy);
   win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
-  return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
+  const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  TraceProxy(kModeDefaultProxy, L"sProxy", named ? info.lpszProxy : nullptr);
+  return named && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
 }
 
 }  // namespace
 
-HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url) {
+win::UniqueInternetHandle HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url) {
+  using Session = win::UniqueInternetHandle;
   session_proxied_ = mode == kModeNamedProxy;
   switch (mode) {
     case kModeDirect:
       TraceProxy(mode, L"sProxy", nullptr);
-      return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+      return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, 0));
     case kModeDefaultProxy:
-      session_proxied_ = DefaultProxyServes(url);
-      TraceDefaultProxy();
-      return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                           WINHTTP_NO_PROXY_BYPASS, 0);
+      session_proxied_ = TraceDefaultProxy(url);
+      return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                   WINHTTP_NO_PROXY_BYPASS, 0));
     case kModeNamedProxy: {
       WideString proxy = WideString::Format(L"%s:%d", NamedProxySettings.host, NamedProxySettings.port);
       TraceProxy(mode, L"sProxy", proxy.c_str());
-      return ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0);
+      return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0));
     }
     case kModeIeProxy:
       break;
     default:
-      return nullptr;
+      return Session();
   }
 
   // Mode 3 needs a proxy server entered by hand in the user's settings.
   if (ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
     if (!LoadIeProxyConfig() || ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
       TraceProxy(mode, L"sProxy", nullptr);
-      return nullptr;
+      return Session();
     }
   }
   TraceProxy(mode, L"sProxy", ie_proxy_config_->lpszProxy);
   win::UniqueInternetHandle session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
                                                  ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, 0));
   session_proxied_ = ProxyServes(ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, url);
-  if (!session || !ie_proxy_config_->fAutoDetect) return session.release();
+  if (!session || !ie_proxy_config_->fAutoDetect) return session;
 
   // Detection asked for: the auto-config script first, then DHCP and DNS discovery. What is
   // found replaces the entered proxy for this session; nothing found keeps it.
@@ -167,7 +161,7 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
     info = {};
     found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
   }
-  if (!found) return session.release();
+  if (!found) return session;
   win::UniqueGlobalMemory found_proxy(info.lpszProxy);
   win::UniqueGlobalMemory found_bypass(info.lpszProxyBypass);
   // The discovered proxy replaces the entered one for this attempt. Setting it on the open
@@ -186,5 +180,5 @@ HINTERNET HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, c
   } else {
     session.reset(replaced);
   }
-  return session.release();
+  return session;
 }

@@ -45,10 +45,9 @@ constexpr DWORD kCheckpointPollMs = 200;
 constexpr DWORD kEndedProcessWaitMs = 5000;
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED (Vista on)
 
-// The directory the worker works in and its handle, for the dialog's last resort. Written
-// once, before they are published.
-wchar_t g_published_directory[kPathCapacity];
-HANDLE g_published_handle = INVALID_HANDLE_VALUE;
+// The directory the worker works in, for the dialog's last resort, which takes it over through
+// its one owner. Written once, before it is published.
+ProtectedFolder* g_published_folder = nullptr;
 // Who has the directory: nobody yet, the worker while it downloads (where a network call may
 // hold it for long), the worker afterwards, or the dialog's last resort. Only the worker that
 // downloads may be overtaken: everything after the download is its own to finish.
@@ -151,8 +150,7 @@ class Installation {
     if (!directory_.Create()) return false;
     const wchar_t* directory = directory_.path();
     DebugTrace(L"szDirectoryDownload : %s", directory);
-    wcscpy(g_published_directory, directory);
-    g_published_handle = directory_.handle();
+    g_published_folder = &directory_;
     g_directory_owner.store(kWorkerWorks);
     const size_t capacity = kPathCapacity;
     _snwprintf(package_, capacity, L"%s\\Setup.dat", directory);
@@ -448,8 +446,8 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
 bool AbandonDownload() noexcept {
   int32_t works = kWorkerWorks;
   if (!g_directory_owner.compare_exchange_strong(works, kDialogAbandoned)) return works == kDialogAbandoned;
-  ::CloseHandle(g_published_handle);
-  RemoveDownload(g_published_directory);
+  g_published_folder->Release();
+  RemoveDownload(g_published_folder->path());
   return true;
 }
 

@@ -125,6 +125,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
 // restart.
 void RemoveDownload(const wchar_t* directory) noexcept;
 
-// The thread's entry; the argument is the dialog. Always returns 0: how the installation
-// ended reaches the dialog as kWorkerEndedMessage.
+// The thread's entry; the argument is not used (the worker finds the dialog as the main
+// window). Always returns 0: how the installation ended reaches the dialog as
+// kWorkerEndedMessage.
 unsigned __stdcall WorkerThreadProc(void* parameter);
