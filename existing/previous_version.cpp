@@ -36,12 +36,17 @@ InstalledProductFinding FindInstalledProduct() {
 
 bool RemoveInstalledProduct(const InstalledProductFinding& product) {
   // Never this program's own path, which its user's programs can replace: an administrator's
-  // copy of it. Without one, no restart entry.
+  // copy of it. Without one, no restart entry. A copy that no entry names would never be
+  // started nor removed: the new one when its entry cannot be written, else the one of an
+  // earlier offer whose entry this one replaces.
+  wchar_t earlier[win::kPathCapacity];
+  const int32_t earlier_length = ReadRegistryString(kRunOnceKey, kRunOnceValue, earlier, win::kPathCapacity);
   const WideString copy = MakeRestartCopy();
-  if (!copy.empty() && !RegisterRunOnceRestart(copy.c_str())) {
-    ::DeleteFileW(copy.c_str());  // nothing would ever start or remove it
-    const WideString folder = WideString::Copy(copy.c_str(), static_cast<size_t>(wcsrchr(copy.c_str(), L'\\') - copy.c_str()));
-    ::RemoveDirectoryW(folder.c_str());
+  const bool registered = !copy.empty() && RegisterRunOnceRestart(copy.c_str());
+  if (!copy.empty() && !registered) RemoveRestartCopy(copy.c_str());
+  if (registered && earlier_length > 2 && earlier[0] == L'"' && earlier[earlier_length - 1] == L'"') {
+    earlier[earlier_length - 1] = L'\0';
+    RemoveRestartCopy(earlier + 1);
   }
 
   const WideString& directory = product.directory;

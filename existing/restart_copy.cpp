@@ -103,6 +103,13 @@ bool IsRestartCopyPath(const wchar_t* path) noexcept {
   return true;
 }
 
+void RemoveRestartCopy(const wchar_t* copy) noexcept {
+  if (!IsRestartCopyPath(copy)) return;
+  WideString folder = WideString::Copy(copy, static_cast<size_t>(wcsrchr(copy, L'\\') - copy));
+  if (!::DeleteFileW(copy)) ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (!::RemoveDirectoryW(folder.c_str())) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 void RemoveRestartCopyAtRestart() noexcept {
   wchar_t own[kPathCapacity];
   if (!OwnPath(own) || !IsRestartCopyPath(own)) return;

@@ -23,6 +23,10 @@
 // RestartCopyRoot named as the copies' folders are.
 [[nodiscard]] bool IsRestartCopyPath(const wchar_t* path) noexcept;
 
+// Deletes the restart copy `copy` and its folder, now or, what is in use, at the next restart.
+// Nothing for a path that is no restart copy's (IsRestartCopyPath).
+void RemoveRestartCopy(const wchar_t* copy) noexcept;
+
 // When this program is a restart copy, has it, its folder and the root (when empty by then)
 // deleted at the next restart.
 void RemoveRestartCopyAtRestart() noexcept;

@@ -207,11 +207,14 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
 }
 
 // (Then nothing was started: the installer does not end as if the removal had begun.)
+// (The copy an earlier offer registered, never started, goes with the entry it had.)
 TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   product_.InstallComplete();
-  ASSERT_TRUE(RegisterRunOnceRestart(L"C:\\earlier\\setup.exe"));
+  const WideString earlier = MakeRestartCopy();
+  ASSERT_TRUE(RegisterRunOnceRestart(earlier.c_str()));
   g_answer = IDOK;
   EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
+  EXPECT_FALSE(test::FileExists(earlier.c_str()));
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
   ExpectRestartCopy(value);
