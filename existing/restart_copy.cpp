@@ -29,8 +29,9 @@ bool OwnPath(wchar_t (&path)[kPathCapacity]) {
 // Writes `size` bytes of `data` to `path`, a file that must not exist yet.
 bool WriteNewFile(const wchar_t* path, const void* data, DWORD size) {
   win::UniqueFile file(::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
   DWORD written = 0;
-  if (!file.valid() || !::WriteFile(file.get(), data, size, &written, nullptr) || written != size) {
+  if (!::WriteFile(file.get(), data, size, &written, nullptr) || written != size) {
     file.reset();
     ::DeleteFileW(path);
     return false;

@@ -150,10 +150,10 @@ bool IsCodeLoadingVariable(const wchar_t* name, size_t length) noexcept {
 win::UniqueLocalMemory BuildEnvironmentBlock(const wchar_t* own, const wchar_t* machine,
                                              const EnvironmentValue* replaced, size_t replaced_count) noexcept {
   size_t characters = 1;
-  size_t count = CountEntries(own, &characters) + CountEntries(machine, &characters) + replaced_count;
+  const size_t count = CountEntries(own, &characters) + CountEntries(machine, &characters) + replaced_count;
   size_t replaced_characters = 0;
   for (size_t i = 0; i < replaced_count; ++i) replaced_characters += wcslen(replaced[i].name) + wcslen(replaced[i].value) + 2;
-  // One allocation: the entry pointers, the replaced entries' text, then the block itself.
+  // The entry pointers with the replaced entries' text after them, and the block itself.
   const size_t block_characters = characters + replaced_characters;
   win::UniqueLocalMemory work(
       ::LocalAlloc(LMEM_FIXED, count * sizeof(wchar_t*) + (replaced_characters + 1) * sizeof(wchar_t)));
