@@ -84,13 +84,15 @@ bool HoldFoldersOnTheWay(const wchar_t* path, win::UniqueFile (&held)[kMaxDepth]
 }
 
 // Removes the oldest logs until kLogsKept are left. Their names begin with the time they were
-// made, so the oldest is the first by name.
+// made, so the oldest is the first by name. One that cannot go (held open by someone, or this
+// run's own under a clock set back) is passed over for the next oldest.
 void RemoveOldLogs(const wchar_t* folder) {
   wchar_t pattern[kPathCapacity];
   wchar_t path[kPathCapacity];
   const int pattern_length = _snwprintf(pattern, kPathCapacity, L"%s\\%s", folder, kLogPattern);
   if (pattern_length <= 0 || static_cast<size_t>(pattern_length) >= kPathCapacity) return;
-  for (int removed = 0; removed < kMaxRemovals; ++removed) {
+  wchar_t passed[MAX_PATH] = {};  // every name up to this one has been tried
+  for (int tried = 0; tried < kMaxRemovals; ++tried) {
     WIN32_FIND_DATAW entry;
     HANDLE find = ::FindFirstFileW(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE) return;
@@ -99,12 +101,14 @@ void RemoveOldLogs(const wchar_t* folder) {
     do {
       if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
       ++count;
-      if (oldest[0] == L'\0' || wcscmp(entry.cFileName, oldest) < 0) wcscpy(oldest, entry.cFileName);
+      const bool untried = passed[0] == L'\0' || wcscmp(entry.cFileName, passed) > 0;
+      if (untried && (oldest[0] == L'\0' || wcscmp(entry.cFileName, oldest) < 0)) wcscpy(oldest, entry.cFileName);
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
-    if (count <= kLogsKept) return;
+    if (count <= kLogsKept || oldest[0] == L'\0') return;
     const int length = _snwprintf(path, kPathCapacity, L"%s\\%s", folder, oldest);
-    if (length <= 0 || static_cast<size_t>(length) >= kPathCapacity || !::DeleteFileW(path)) return;
+    if (length <= 0 || static_cast<size_t>(length) >= kPathCapacity) return;
+    if (!::DeleteFileW(path)) wcscpy(passed, oldest);
   }
 }
 

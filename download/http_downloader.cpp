@@ -434,7 +434,10 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
   wchar_t normalized[kUrlCapacity];
   NormalizeUrl(url, normalized);
   attempt->session = OpenSession(kUserAgent, mode, normalized);
+  // (Mode 3 without a proxy in the user's settings has no way out: as no connection.)
   if (!attempt->session) return Fail(kStageFailed);
+  // What fails from here on is this machine's doing, not the network's.
+  constexpr FailureCause kLocalFault = FailureCause::kOther;
   SetStage(kStageSessionOpened);
 
   URL_COMPONENTS components = {};
@@ -443,7 +446,7 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
   components.dwHostNameLength = static_cast<DWORD>(-1);
   components.dwUrlPathLength = static_cast<DWORD>(-1);
   components.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!::WinHttpCrackUrl(normalized, 0, 0, &components)) return Fail(kStageFailed);
+  if (!::WinHttpCrackUrl(normalized, 0, 0, &components)) return Fail(kStageFailed, kLocalFault);
   SetStage(kStageUrlParsed);
   wchar_t host[kUrlCapacity];
   CopyHostName(components, host);
@@ -457,7 +460,7 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
                        sizeof(response_timeout));
   }
   attempt->connection.reset(::WinHttpConnect(attempt->session.get(), host, components.nPort, 0));
-  if (!attempt->connection) return Fail(kStageFailed);
+  if (!attempt->connection) return Fail(kStageFailed, kLocalFault);
   SetStage(kStageConnected);
 
   const wchar_t* accept_types[] = {L"text/*", L"application/*", L"image/*", nullptr};
@@ -465,18 +468,18 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
   const DWORD flags = WINHTTP_FLAG_REFRESH | (components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
   attempt->request.reset(::WinHttpOpenRequest(attempt->connection.get(), L"GET", components.lpszUrlPath, L"HTTP/1.1",
                                               WINHTTP_NO_REFERER, accept_types, flags));
-  if (!attempt->request) return Fail(kStageFailed);
+  if (!attempt->request) return Fail(kStageFailed, kLocalFault);
   SetStage(kStageRequestOpened);
   // The download host never gets the logged-on user's credentials, however the platform
   // classifies it: a request that cannot be told so is not sent.
   DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
   if (!Calls().set_option(attempt->request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon))) {
-    return Fail(kStageFailed);
+    return Fail(kStageFailed, kLocalFault);
   }
   const WideString& header = attempt->header;
   if (!header.empty() && !::WinHttpAddRequestHeaders(attempt->request.get(), header.c_str(),
                                                      static_cast<DWORD>(header.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
-    return Fail(kStageFailed);
+    return Fail(kStageFailed, kLocalFault);
   }
   return true;
 }

@@ -11,21 +11,13 @@
 
 namespace {
 
-// The proxy of an attempt, for the log (null: none). Whatever stands before an '@' in an
-// entry (a user name and password, which no proxy setting should hold) is left out.
+// The proxy of an attempt, for the log (null: none). Where the setting holds an '@' (a user
+// name and password, which no proxy setting should hold, and which may hold anything), only
+// what follows the last one is shown.
 void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy) {
-  wchar_t shown[512];
-  size_t length = 0, entry = 0;
-  for (const wchar_t* c = proxy != nullptr ? proxy : L""; *c != L'\0' && length < 511; ++c) {
-    if (*c == L'@') {
-      length = entry;
-      continue;
-    }
-    shown[length++] = *c;
-    if (*c == L';' || *c == L' ' || *c == L'=') entry = length;
-  }
-  shown[length] = L'\0';
-  DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, proxy != nullptr ? shown : L"(none)");
+  const wchar_t* at = proxy != nullptr ? wcsrchr(proxy, L'@') : nullptr;
+  const wchar_t* shown = proxy == nullptr ? L"(none)" : at != nullptr ? at + 1 : proxy;
+  DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, shown);
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, ULONG d
   IO_STATUS_BLOCK io = {};
   HANDLE handle = nullptr;
   const NTSTATUS status =
-      ::NtCreateFile(&handle, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+      ::NtCreateFile(&handle,
+                     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
                      &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
                      kDirectoryFile | kSynchronousIo | kOpenReparsePoint, nullptr, 0);
   *collided = status == kNameCollision;
@@ -79,6 +80,16 @@ bool IsSound(HANDLE directory) {
   return IsTrustedOwner(owner);
 }
 
+// Gives a folder that was there already the DACL of `security`: whoever made it, what it let
+// others do inside goes.
+bool ApplyDacl(HANDLE directory, PSECURITY_DESCRIPTOR security) {
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  return ::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) && present &&
+         ::SetSecurityInfo(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing, bool* collided,
@@ -92,7 +103,7 @@ win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existi
                                   &name_existed, &created));
   }
   if (collided != nullptr) *collided = name_existed;
-  if (directory.valid() && !IsSound(directory.get())) {
+  if (directory.valid() && (!IsSound(directory.get()) || (!created && !ApplyDacl(directory.get(), security)))) {
     DebugTrace(L"szDirectory refused: %s", path);
     directory.reset();
     if (created) ::RemoveDirectoryW(path);
@@ -108,9 +119,11 @@ bool IsTrustedOwner(PSID owner) noexcept {
 win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
   // Protected from inheritance: SYSTEM and Administrators, full control, passed on to all
   // that is made inside; nobody else. Owned by Administrators, so that an unelevated program
-  // of the same user has no owner's right to rewrite it either.
+  // of the same user has no owner's right to rewrite it either; and whoever owns what is made
+  // inside (the user, where the policy makes the creator the owner) may only read its
+  // security, not rewrite it (OWNER RIGHTS).
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;RC;;;OW)",
                                                               SDDL_REVISION_1, &descriptor, nullptr)) {
     return win::UniqueLocalMemory();
   }
@@ -121,7 +134,7 @@ win::UniqueLocalMemory ReadableAdminDirectorySecurity() noexcept {
   // As above, and Everyone may list the folder and read its files; nobody else may change them.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+          L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;RC;;;OW)(A;OICI;FRFX;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
     return win::UniqueLocalMemory();
   }
   return win::UniqueLocalMemory(descriptor);

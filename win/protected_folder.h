@@ -54,8 +54,8 @@ enum class ExistingFolder { kRefuse, kOpen };
 // Creates `path` as a directory with `security` (null: AdminOnlyDirectorySecurity) and opens
 // it, in one step (or, with kOpen, opens the directory already there), holding it with read and
 // write sharing but no delete. Invalid unless what was opened is a plain directory, not a
-// reparse point, owned by Administrators or SYSTEM; a directory this call made and then refused
-// is removed again. `*collided` (may be null) tells that the name existed and was refused.
+// reparse point, owned by Administrators or SYSTEM; one that was there already gets the DACL of
+// `security` (or is refused). A directory this call made and then refused is removed again. `*collided` (may be null) tells that the name existed and was refused.
 [[nodiscard]] win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existing,
                                                     bool* collided = nullptr,
                                                     PSECURITY_DESCRIPTOR security = nullptr) noexcept;

@@ -30,7 +30,10 @@ std::atomic<int32_t> CancelState{kCancelRunning};
 namespace {
 
 void ReportEnd(HWND dialog, DWORD exit_code) {
-  if (dialog == nullptr || !::PostMessageW(dialog, kWorkerEndedMessage, exit_code, 0)) ::ExitProcess(exit_code);
+  if (dialog == nullptr || !::PostMessageW(dialog, kWorkerEndedMessage, exit_code, 0)) {
+    EndRunLog(exit_code);
+    ::ExitProcess(exit_code);
+  }
 }
 
 const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, ::ResumeThread, ReportEnd, nullptr};

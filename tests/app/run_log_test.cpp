@@ -19,7 +19,7 @@ TEST(RunLog, OnlyTheLastTenRunsAreKeptAndEachLineIsOneLineOfUtf8) {
   ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
   std::vector<std::wstring> earlier;
   for (int run = 10; run < 22; ++run) {
-    earlier.push_back(folder + L"\\ZunoSetup-20260101-0000" + std::to_wstring(run) + L"-000-00000001.log");
+    earlier.push_back(folder + L"\\ZunoSetup-20000101-0000" + std::to_wstring(run) + L"-000-00000001.log");
     test::WriteFileBytes(earlier.back(), {'o', 'l', 'd'});
   }
   ASSERT_TRUE(StartRunLog(folder.c_str()));
