@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "app/messages.h"
 #include "resources/version.h"
 #include "win/protected_folder.h"
 #include "win/trace.h"
@@ -205,4 +206,11 @@ void EndRunLog(DWORD exit_code) noexcept {
   ::ReleaseSRWLockExclusive(&g_log.lock);
   g_log.folder.reset();
   g_log.path[0] = L'\0';
+}
+
+WideString FailureBoxText(const wchar_t* message) {
+  DebugTrace(L"sMessage: %s", message);
+  if (RunLogPath()[0] == L'\0') return WideString::Copy(message);
+  const WideString note = WideString::Format(GetMessageText(kMessageLogNote).c_str(), RunLogPath());
+  return WideString::Format(L"%s\n\n%s", message, note.c_str());
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "win/wide_string.h"
+
 // The log folder's name under %ProgramData%, and how many runs' logs it keeps (this one's
 // included).
 constexpr wchar_t kLogFolderName[] = L"ZunoSetupLogs";
@@ -20,6 +22,10 @@ constexpr int kLogsKept = 10;
 
 // The log's full path; empty when the run keeps none.
 [[nodiscard]] const wchar_t* RunLogPath() noexcept;
+
+// What a failure's box says: `message` (traced as "sMessage"), then where the run's log is,
+// when the run keeps one.
+[[nodiscard]] WideString FailureBoxText(const wchar_t* message);
 
 // Writes the process's exit code and closes the log.
 void EndRunLog(DWORD exit_code) noexcept;

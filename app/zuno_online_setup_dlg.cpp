@@ -119,7 +119,8 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
     const int removal = OfferPreviousVersionRemoval();
     if (removal != 0) return ExitEarly(removal == kRemovalStarted ? kExitStarted : kExitOtherVersionInstalled);
     if (IsOlderGenerationInstalled()) {
-      win::AppMessageBox(GetMessageText(kMessageOlderGenerationInstalled).c_str(), MB_OK | MB_ICONEXCLAMATION);
+      win::AppMessageBox(FailureBoxText(GetMessageText(kMessageOlderGenerationInstalled).c_str()).c_str(),
+                         MB_OK | MB_ICONEXCLAMATION);
       return ExitEarly(kExitOtherVersionInstalled);
     }
   }
@@ -136,7 +137,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
     }
   }
   if (!resolved) {
-    win::AppMessageBox(GetMessageText(kMessageCannotStart).c_str(), MB_OK | MB_ICONERROR);
+    win::AppMessageBox(FailureBoxText(GetMessageText(kMessageCannotStart).c_str()).c_str(), MB_OK | MB_ICONERROR);
     return ExitEarly(kExitTempUnusable);
   }
 
@@ -150,7 +151,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   // Without either thread the dialog would never move: tell the user and end (a worker that
   // did start is stopped first, and removes what it made).
   if (!m_hStatusThread || !m_hWorkerThread) {
-    win::AppMessageBox(GetMessageText(kMessageCannotStart).c_str(), MB_OK | MB_ICONERROR);
+    win::AppMessageBox(FailureBoxText(GetMessageText(kMessageCannotStart).c_str()).c_str(), MB_OK | MB_ICONERROR);
     if (m_hWorkerThread && TryStop()) {
       const HANDLE worker = m_hWorkerThread.get();
       WaitHandlingSentMessages(&worker, 1, kThreadEndWaitMs);

@@ -89,6 +89,8 @@ FailureCause CauseOfStatus(DWORD status) {
   if (status == 0) return FailureCause::kNoConnection;
   if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE) return FailureCause::kNotFound;
   if (status == HTTP_STATUS_PROXY_AUTH_REQ) return FailureCause::kProxyRefused;
+  constexpr DWORD kNetworkAuthenticationRequired = 511;  // a network that wants a sign-in first
+  if (status == kNetworkAuthenticationRequired) return FailureCause::kSignInPage;
   return FailureCause::kOther;
 }
 

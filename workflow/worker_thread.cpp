@@ -425,8 +425,8 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
   if (failed) {
     ShowFailureOnTaskbar(dialog);
     const WideString message = text != nullptr ? WideString::Copy(text) : GetMessageText(end.message);
-    DebugTrace(L"sMessage: %s", message.c_str());
     if (result == InstallResult::kElevationDeclined) {
+      DebugTrace(L"sMessage: %s", message.c_str());
       // The dialog is gone by then: a box of its own, with the dialog's title.
       win::ShowMessageBox(nullptr, message.c_str(), kInstallerTitle, MB_OK | MB_ICONINFORMATION);
     } else {
@@ -434,13 +434,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
         ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
       }
       ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, message.c_str());
-      // Under the failure, where the run's log is, for support.
-      const WideString note = GetMessageText(kMessageLogNote);
-      const WideString box = RunLogPath()[0] == L'\0'
-                                 ? WideString::Copy(message.c_str())
-                                 : WideString::Format(L"%s\n\n%s", message.c_str(),
-                                                      WideString::Format(note.c_str(), RunLogPath()).c_str());
-      win::AppMessageBox(box.c_str(), MB_OK | MB_ICONERROR);
+      win::AppMessageBox(FailureBoxText(message.c_str()).c_str(), MB_OK | MB_ICONERROR);
     }
   }
   Hooks().report_end(dialog, end.exit_code);

@@ -23,6 +23,7 @@
   /range               the Range header as the body ("none" without one)
   /silent              accepts the request and never answers
   /signin[-untyped]    a network's sign-in page, 3 KiB: as text/html, or as application/octet-stream
+  /signin-511          the same page as 511 Network Authentication Required
   /length/VALUE        200 announcing "Content-Length: VALUE" (huge, negative, not a number),
                        then 1000 bytes and the end of the connection
   /partial-norange     206 without Content-Range
@@ -161,10 +162,10 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(self.send(401, b"logon?", [("WWW-Authenticate", "NTLM")]))
         elif path == "/via":
             self.wfile.write(self.send(200, b"proxy" if self.headers.get("Via") else b"direct"))
-        elif path in ("/signin", "/signin-untyped"):
+        elif path in ("/signin", "/signin-untyped", "/signin-511"):
             page = b"<!DOCTYPE html><html><body><form>Sign in to the Wi-Fi</form>" + b" " * 3000 + b"</body></html>"
             kind = "text/html; charset=utf-8" if path == "/signin" else "application/octet-stream"
-            self.wfile.write(self.send(200, page, [("Content-Type", kind)]))
+            self.wfile.write(self.send(511 if path == "/signin-511" else 200, page, [("Content-Type", kind)]))
         elif path == "/silent":
             time.sleep(120)
             self.close_connection = True
