@@ -106,9 +106,9 @@ bool IsRestartCopyPath(const wchar_t* path) noexcept {
 
 void RemoveRestartCopy(const wchar_t* copy) noexcept {
   if (!IsRestartCopyPath(copy)) return;
-  WideString folder = WideString::Copy(copy, static_cast<size_t>(wcsrchr(copy, L'\\') - copy));
-  if (!::DeleteFileW(copy)) ::MoveFileExW(copy, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  if (!::RemoveDirectoryW(folder.c_str())) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  const WideString folder = WideString::Copy(copy, static_cast<size_t>(wcsrchr(copy, L'\\') - copy));
+  DeleteNowOrAtRestart(copy, false);
+  DeleteNowOrAtRestart(folder.c_str(), true);
 }
 
 void RemoveRestartCopyAtRestart() noexcept {

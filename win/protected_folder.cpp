@@ -111,6 +111,13 @@ win::UniqueFile CreateProtectedFolder(const wchar_t* path, ExistingFolder existi
   return directory;
 }
 
+void DeleteNowOrAtRestart(const wchar_t* path, bool directory) noexcept {
+  const BOOL gone = directory ? ::RemoveDirectoryW(path) : ::DeleteFileW(path);
+  if (!gone && ::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+}
+
 bool IsTrustedOwner(PSID owner) noexcept {
   return owner != nullptr && ::IsValidSid(owner) &&
          (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));

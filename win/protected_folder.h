@@ -60,6 +60,10 @@ enum class ExistingFolder { kRefuse, kOpen };
                                                     bool* collided = nullptr,
                                                     PSECURITY_DESCRIPTOR security = nullptr) noexcept;
 
+// Deletes the file or (`directory`) empty folder `path` now, or at the next restart when it
+// cannot go now; nothing when it is not there.
+void DeleteNowOrAtRestart(const wchar_t* path, bool directory) noexcept;
+
 // True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
 [[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;
 

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <initializer_list>
 #include <utility>
@@ -108,14 +109,6 @@ void PutStatus(HWND dialog, int32_t message) {
   const WideString text = GetMessageText(message);
   DebugTrace(L"sStatus: %s", text.c_str());
   ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, text.c_str());
-}
-
-// Deletes `path` now, or at the next restart when it cannot go now.
-void DeleteNowOrAtRestart(const wchar_t* path, bool directory) {
-  const BOOL gone = directory ? ::RemoveDirectoryW(path) : ::DeleteFileW(path);
-  if (!gone && ::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND) {
-    ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  }
 }
 
 // What a step of the installation returns when the installation goes on.
@@ -311,17 +304,18 @@ InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexce
     }
     return false;
   };
-  const auto all_among = [&](FailureCause one, FailureCause other) {
+  // Every mode ended for one of `allowed`.
+  const auto all_among = [&](std::initializer_list<FailureCause> allowed) {
     for (size_t i = 0; i < count; ++i) {
-      if (causes[i] != one && causes[i] != other) return false;
+      if (std::find(allowed.begin(), allowed.end(), causes[i]) == allowed.end()) return false;
     }
     return count != 0;
   };
   if (any(FailureCause::kDiskFull)) return InstallResult::kDiskFull;
   if (any(FailureCause::kSignInPage)) return InstallResult::kSignInPage;
   if (any(FailureCause::kProxyRefused)) return InstallResult::kProxyRefused;
-  if (all_among(FailureCause::kNoConnection, FailureCause::kNoConnection)) return InstallResult::kNoConnection;
-  if (all_among(FailureCause::kNoConnection, FailureCause::kNotFound)) return InstallResult::kPackageNotFound;
+  if (all_among({FailureCause::kNoConnection})) return InstallResult::kNoConnection;
+  if (all_among({FailureCause::kNoConnection, FailureCause::kNotFound})) return InstallResult::kPackageNotFound;
   return InstallResult::kDownloadFailed;
 }
 
