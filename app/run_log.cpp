@@ -31,8 +31,17 @@ struct RunLog {
 };
 RunLog g_log;
 
-// A time stamp, the thread, the text with its control characters made blanks, and CRLF, in
-// UTF-8.
+// Characters that could split a line or reorder what a reader sees of it: the C0 and C1
+// controls (U+0085 ends a line too), the line and paragraph separators, and the bidirectional
+// marks, embeddings, overrides and isolates. Text from the network or the registry (a proxy's
+// name from a script, a product's name) may hold any of them.
+bool BreaksTheLine(wchar_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// A time stamp, the thread, the text with every character that BreaksTheLine made a blank, and
+// CRLF, in UTF-8.
 void WriteLine(const wchar_t* text) {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
@@ -41,7 +50,7 @@ void WriteLine(const wchar_t* text) {
                           now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, ::GetCurrentThreadId());
   if (length < 0) length = 0;
   for (const wchar_t* c = text; *c != L'\0' && length < kTraceCapacity + 61; ++c) {
-    line[length++] = *c < 0x20 || *c == 0x7F ? L' ' : *c;
+    line[length++] = BreaksTheLine(*c) ? L' ' : *c;
   }
   line[length++] = L'\r';
   line[length++] = L'\n';

@@ -11,6 +11,8 @@
 
 #include "win/trace.h"
 
+extern "C" NTSTATUS NTAPI NtSetSecurityObject(HANDLE handle, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR security);
+
 namespace {
 
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035L);  // STATUS_OBJECT_NAME_COLLISION
@@ -80,14 +82,21 @@ bool IsSound(HANDLE directory) {
   return IsTrustedOwner(owner);
 }
 
-// Gives a folder that was there already the DACL of `security`: whoever made it, what it let
-// others do inside goes.
+// How a folder that was there already gets its DACL (tests replace it to see the call).
+DaclSetter g_set_dacl = ::NtSetSecurityObject;
+
+// Gives a folder that was there already the DACL of `security` (protected, so nothing is
+// inherited from above): whoever made it, what it let others do inside goes. On the folder
+// alone: the system's SetSecurityInfo would push the inheritable entries down to what is
+// inside, and a hard link that a user left there would lend the new rights to its target.
 bool ApplyDacl(HANDLE directory, PSECURITY_DESCRIPTOR security) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  return ::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) && present &&
-         ::SetSecurityInfo(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                           nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  return ::GetSecurityDescriptorControl(security, &control, &revision) && (control & SE_DACL_PROTECTED) != 0 &&
+         ::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) && present && dacl != nullptr &&
+         g_set_dacl(directory, DACL_SECURITY_INFORMATION, security) >= 0;
 }
 
 }  // namespace
@@ -169,3 +178,5 @@ bool ProtectedFolder::Create(const wchar_t* root, wchar_t prefix) noexcept {
   path_[0] = L'\0';
   return false;
 }
+
+void SetDaclSetterForTesting(DaclSetter setter) noexcept { g_set_dacl = setter != nullptr ? setter : ::NtSetSecurityObject; }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
@@ -63,6 +64,11 @@ enum class ExistingFolder { kRefuse, kOpen };
 // Deletes the file or (`directory`) empty folder `path` now, or at the next restart when it
 // cannot go now; nothing when it is not there.
 void DeleteNowOrAtRestart(const wchar_t* path, bool directory) noexcept;
+
+// Sets the DACL of a folder that was there already, on that folder alone: NtSetSecurityObject
+// unless a test says otherwise (null restores it).
+using DaclSetter = NTSTATUS(NTAPI*)(HANDLE handle, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR security);
+void SetDaclSetterForTesting(DaclSetter setter) noexcept;
 
 // True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
 [[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;
