@@ -174,6 +174,10 @@ bool StartRunLog(const wchar_t* folder) noexcept {
   win::UniqueFile on_the_way[kMaxDepth];
   const win::UniqueLocalMemory security = ReadableAdminDirectorySecurity();
   if (!security || !HoldFoldersOnTheWay(folder, on_the_way)) return false;
+  // A folder of that name that a user made first, or that others may write into, would take
+  // the log away or lend it to them: it goes aside, and a protected one is made in its place.
+  wchar_t moved_to[kPathCapacity];
+  if (!MoveAsideUnlessProtected(folder, moved_to, kPathCapacity)) return false;
   win::UniqueFile held = CreateProtectedFolder(folder, ExistingFolder::kOpen, nullptr, security.get());
   if (!held.valid()) return false;
 
@@ -201,6 +205,7 @@ bool StartRunLog(const wchar_t* folder) noexcept {
   RemoveOldLogs(folder);
   SetTraceLog(WriteLine);
   TraceHead();
+  if (moved_to[0] != L'\0') DebugTrace(L"szLogFolderMovedAside: %s", moved_to);
   return true;
 }
 

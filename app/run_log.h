@@ -12,8 +12,9 @@
 constexpr wchar_t kLogFolderName[] = L"ZunoSetupLogs";
 constexpr int kLogsKept = 10;
 
-// Starts this run's log in `folder` (null: %ProgramData%\ZunoSetupLogs). The folder is made,
-// or taken when it is there, as the download directory is (in one step, with its security,
+// Starts this run's log in `folder` (null: %ProgramData%\ZunoSetupLogs). A folder of that name
+// that is not a protected one (MoveAsideUnlessProtected) is first renamed aside (the log says
+// where). The folder is made, or taken when it is there, as the download directory is (in one step, with its security,
 // refused when it or a folder on the way to it is a reparse point, or when it is owned by
 // anyone but Administrators or SYSTEM) and held until EndRunLog; the file is always a new
 // one; all but the newest kLogsKept logs go. From then on every trace line is written to it

@@ -2,6 +2,7 @@
 #include "app/run_log.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "win/protected_folder.h"
 #include "win/trace.h"
 
 namespace {
@@ -34,6 +36,71 @@ TEST(RunLog, OnlyTheLastTenRunsAreKeptAndEachLineIsOneLineOfUtf8) {
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("] sMessage: \xC4\x90\xC3\xA3 xong nExitCode: 0 a b c d e f\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("] nExitCode: 1612\r\n"), std::string::npos) << text;
+}
+
+
+PSECURITY_DESCRIPTOR Descriptor(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+  return descriptor;
+}
+
+constexpr wchar_t kProtected[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;RC;;;OW)(A;OICI;FRFX;;;WD)";
+
+TEST(FolderSecurity, OnlyAdministratorsSystemAndTheInstallerServiceMayChangeIt) {
+  const struct {
+    const wchar_t* sddl;
+    bool protected_folder;
+  } cases[] = {
+      {kProtected, true},
+      {L"O:SYD:(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(D;;FA;;;BU)", true},
+      {L"O:BUD:P(A;OICI;FA;;;BA)", false},                        // the user's own
+      {L"O:BA", false},                                           // no DACL: everyone may do everything
+      {L"O:BAD:(A;;FA;;;BA)(A;CI;0x4;;;BU)", false},                // users may make folders inside
+      {L"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;AU)", false},             // and own what is made there
+      {L"O:BAD:(A;;FA;;;BA)(A;;0x40000;;;S-1-5-80-1-2-3-4-5)", false},  // another service: WRITE_DAC
+  };
+  for (const auto& c : cases) {
+    const win::UniqueLocalMemory descriptor(Descriptor(c.sddl));
+    EXPECT_EQ(OnlyAdministratorsMayChange(descriptor.get()), c.protected_folder) << c.sddl;
+  }
+}
+
+int g_reads;  // the first folder read is the user's, every later one protected
+std::vector<SECURITY_INFORMATION> g_set;
+NTSTATUS NTAPI RecordDacl(HANDLE, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR) {
+  g_set.push_back(what);
+  return 0;
+}
+
+// A log folder that a user made first goes aside with what it holds, and a protected one takes
+// its place; one that is protected is kept, and its rights are set on it alone.
+TEST(RunLog, AFolderThatIsNotProtectedGoesAsideAndRightsAreNeverPushedDown) {
+  g_reads = 0;
+  SetSecurityReaderForTesting([](HANDLE) { return Descriptor(g_reads++ == 0 ? L"O:BUD:(A;OICI;FA;;;BU)" : kProtected); });
+  SetDaclSetterForTesting(RecordDacl);
+  test::TempDir dir;
+  const std::wstring folder = dir.Path(L"logs");
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  test::WriteFileBytes(folder + L"\\planted.log", {'x'});
+
+  ASSERT_TRUE(StartRunLog(folder.c_str()));
+  const std::wstring path = RunLogPath();
+  EndRunLog(0);
+  EXPECT_FALSE(test::FileExists(folder + L"\\planted.log"));
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path);
+  const std::string text(bytes.begin(), bytes.end());
+  const size_t at = text.find("] szLogFolderMovedAside: ");
+  ASSERT_NE(at, std::string::npos) << text;
+  const std::string aside = text.substr(at + 25, text.find('\r', at) - at - 25);
+  EXPECT_TRUE(test::FileExists(std::wstring(aside.begin(), aside.end()) + L"\\planted.log")) << aside;
+  EXPECT_TRUE(g_set.empty());  // the new folder got its rights as it was made
+
+  ASSERT_TRUE(StartRunLog(folder.c_str()));
+  EndRunLog(0);
+  EXPECT_EQ(g_set, std::vector<SECURITY_INFORMATION>{DACL_SECURITY_INFORMATION});
+  SetSecurityReaderForTesting(nullptr);
+  SetDaclSetterForTesting(nullptr);
 }
 
 }  // namespace
