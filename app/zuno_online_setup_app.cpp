@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/exit_codes.h"
+#include "app/installer_ends.h"
 #include "app/run_log.h"
 #include "app/zuno_online_setup_dlg.h"
 #include "existing/restart_copy.h"
@@ -39,7 +39,7 @@ void CZunoOnlineSetupApp::Install() {
   // counts as no other copy.
   win::UniqueKernelHandle guard(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-    SetExitCode(kExitAnotherCopyRunning);
+    SetExitCode(ExitCodeOf(InstallResult::kAnotherCopyRunning));
     return;
   }
 

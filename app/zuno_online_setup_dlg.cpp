@@ -8,6 +8,7 @@
 #include "app/banner.h"
 #include "app/dialog_messages.h"
 #include "app/exit_codes.h"
+#include "app/installer_ends.h"
 #include "app/messages.h"
 #include "app/removal_offer.h"
 #include "app/run_log.h"
@@ -90,17 +91,14 @@ CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
 
 void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
 
-BOOL CZunoOnlineSetupDlg::ExitEarly(DWORD exit_code) {
+BOOL CZunoOnlineSetupDlg::ExitEarly(InstallResult result) {
+  const DWORD exit_code = TellStartEnd(result);
   if (win::Application* app = win::Application::Current()) app->SetExitCode(exit_code);
   EndDialog(IDCANCEL);
   return TRUE;
 }
 
 BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
-  wchar_t module_path[win::kPathCapacity] = {};
-  wchar_t long_module_path[win::kPathCapacity] = {};
-  wchar_t temp_path[win::kPathCapacity] = {};
-  wchar_t scratch[win::kPathCapacity] = {};
   Dialog::OnInitDialog();
 
   int32_t language = kLanguageVietnamese;
@@ -111,57 +109,53 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   ::SetDlgItemTextW(hwnd(), IDC_CANCEL_BUTTON, GetMessageText(kMessageCancelLabel).c_str());
   ::SetWindowTextW(hwnd(), kInstallerTitle);
 
-  if (!IsAdminGroupMember()) {
-    win::AppMessageBox(GetMessageText(kMessageNoAdminRights).c_str(), MB_OK | MB_ICONEXCLAMATION);
-    return ExitEarly(kExitNoAdminRights);
-  }
+  if (!IsAdminGroupMember()) return ExitEarly(InstallResult::kNoAdminRights);
   if (GetFirstArgument().empty()) {
     const int removal = OfferPreviousVersionRemoval();
-    if (removal != 0) return ExitEarly(removal == kRemovalStarted ? kExitStarted : kExitOtherVersionInstalled);
-    if (IsOlderGenerationInstalled()) {
-      win::AppMessageBox(FailureBoxText(GetMessageText(kMessageOlderGenerationInstalled).c_str()).c_str(),
-                         MB_OK | MB_ICONEXCLAMATION);
-      return ExitEarly(kExitOtherVersionInstalled);
+    if (removal != 0) {
+      return ExitEarly(removal == kRemovalStarted ? InstallResult::kRemovalStarted : InstallResult::kInstalledProductStays);
     }
+    if (IsOlderGenerationInstalled()) return ExitEarly(InstallResult::kOlderGenerationInstalled);
   }
-
-  // The program's own path and the temporary directory must resolve; nothing keeps them.
-  bool resolved = false;
-  const DWORD module_length = ::GetModuleFileNameW(nullptr, module_path, win::kPathCapacity);
-  if (module_length != 0 && module_length < win::kPathCapacity - 1) {
-    wcscpy(scratch, module_path);
-    if (::GetLongPathNameW(scratch, long_module_path, win::kPathCapacity - 1) != 0) {
-      const DWORD temp_length = ::GetTempPathW(win::kPathCapacity, temp_path);
-      resolved = temp_length != 0 && temp_length < win::kPathCapacity - 1 &&
-                 ::GetLongPathNameW(temp_path, scratch, win::kPathCapacity - 1) != 0;
-    }
-  }
-  if (!resolved) {
-    win::AppMessageBox(FailureBoxText(GetMessageText(kMessageCannotStart).c_str()).c_str(), MB_OK | MB_ICONERROR);
-    return ExitEarly(kExitTempUnusable);
-  }
+  if (!PathsResolve()) return ExitEarly(InstallResult::kCannotStart);
 
   ::SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   ::SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
   PrepareDisplay();
+  return StartThreads() ? TRUE : ExitEarly(InstallResult::kCannotStart);
+}
 
+bool CZunoOnlineSetupDlg::PathsResolve() noexcept {
+  // The program's own path and the temporary directory must resolve; nothing keeps them.
+  wchar_t module_path[win::kPathCapacity] = {};
+  wchar_t long_module_path[win::kPathCapacity] = {};
+  wchar_t temp_path[win::kPathCapacity] = {};
+  wchar_t scratch[win::kPathCapacity] = {};
+  const DWORD module_length = ::GetModuleFileNameW(nullptr, module_path, win::kPathCapacity);
+  if (module_length == 0 || module_length >= win::kPathCapacity - 1) return false;
+  wcscpy(scratch, module_path);
+  if (::GetLongPathNameW(scratch, long_module_path, win::kPathCapacity - 1) == 0) return false;
+  const DWORD temp_length = ::GetTempPathW(win::kPathCapacity, temp_path);
+  return temp_length != 0 && temp_length < win::kPathCapacity - 1 &&
+         ::GetLongPathNameW(temp_path, scratch, win::kPathCapacity - 1) != 0;
+}
+
+bool CZunoOnlineSetupDlg::StartThreads() noexcept {
+  m_report.SetDialog(hwnd());
   const ThreadStarter start = g_start_thread.load();
   m_hStatusThread.reset(reinterpret_cast<HANDLE>(start(nullptr, 0, StatusThreadProc, this, 0, nullptr)));
-  m_hWorkerThread.reset(reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, this, 0, nullptr)));
-  // Without either thread the dialog would never move: tell the user and end (a worker that
-  // did start is stopped first, and removes what it made).
-  if (!m_hStatusThread || !m_hWorkerThread) {
-    win::AppMessageBox(FailureBoxText(GetMessageText(kMessageCannotStart).c_str()).c_str(), MB_OK | MB_ICONERROR);
-    if (m_hWorkerThread && TryStop()) {
-      const HANDLE worker = m_hWorkerThread.get();
-      WaitHandlingSentMessages(&worker, 1, kThreadEndWaitMs);
-      MSG ended;  // the worker's own report of its stop
-      ::PeekMessageW(&ended, hwnd(), kWorkerEndedMessage, kWorkerEndedMessage, PM_REMOVE);
-    }
-    StatusPause.Stop();
-    return ExitEarly(kExitTempUnusable);
+  m_hWorkerThread.reset(reinterpret_cast<HANDLE>(start(nullptr, 0, WorkerThreadProc, &m_report, 0, nullptr)));
+  if (m_hStatusThread && m_hWorkerThread) return true;
+  // Without either thread the dialog would never move: the user is told and the dialog ends
+  // (a worker that did start is stopped first, and removes what it made).
+  if (m_hWorkerThread && TryStop()) {
+    const HANDLE worker = m_hWorkerThread.get();
+    WaitHandlingSentMessages(&worker, 1, kThreadEndWaitMs);
+    MSG ended;  // the worker's own report of its stop
+    ::PeekMessageW(&ended, hwnd(), kWorkerEndedMessage, kWorkerEndedMessage, PM_REMOVE);
   }
-  return TRUE;
+  StatusPause.Stop();
+  return false;
 }
 
 bool CZunoOnlineSetupDlg::AskToStop(UINT icon) {

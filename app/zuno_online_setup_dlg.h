@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "app/installer_ends.h"
 #include "app/taskbar_button.h"
 #include "app/transparent_static.h"
 #include "resources/resource.h"
@@ -53,14 +54,21 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   void Stop();
   // Ends the process with `exit_code` once the status thread and the worker have ended.
   void EndWithThreads(DWORD exit_code);
-  // Ends the dialog after an early exit of the initialisation, with `exit_code`.
-  BOOL ExitEarly(DWORD exit_code);
+  // Whether the program's own path and the temporary folder resolve.
+  [[nodiscard]] bool PathsResolve() noexcept;
+  // Starts the status thread and the worker; false, having ended what did start, when either
+  // could not be started.
+  [[nodiscard]] bool StartThreads() noexcept;
+  // Ends the dialog after an early exit of the initialisation: tells `result`, and the process
+  // ends with its exit code.
+  BOOL ExitEarly(InstallResult result);
 
   HICON m_hIcon;
   HICON m_hSmallIcon;
   CTransparentStatic2 m_status;
   win::UniqueGdiObject m_banner;  // the picture the banner control shows, once drawn
   TaskbarButton m_taskbar;
+  DialogReport m_report;  // what the worker reports, told on the dialog
   // Only the dialog holds them; closed with it, once both threads have ended.
   win::UniqueKernelHandle m_hWorkerThread;
   win::UniqueKernelHandle m_hStatusThread;

@@ -107,6 +107,7 @@ endfunction()
 # The product's code, linked by the exe and by the tests.
 add_library(zuno_core STATIC
   app/banner.cpp
+  app/installer_ends.cpp
   app/messages.cpp
   app/progress_line.cpp
   app/removal_offer.cpp
@@ -117,6 +118,7 @@ add_library(zuno_core STATIC
   app/zuno_online_setup_app.cpp
   app/zuno_online_setup_dlg.cpp
   download/download_source.cpp
+  download/failure_cause.cpp
   download/http_downloader.cpp
   download/proxy_modes.cpp
   existing/previous_version.cpp

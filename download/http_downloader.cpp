@@ -205,19 +205,6 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
 
 }  // namespace
 
-const wchar_t* FailureCauseName(FailureCause cause) noexcept {
-  // In the order of the causes' numbers.
-  static constexpr const wchar_t* kNames[] = {L"none",
-                                              L"other",
-                                              L"no connection",
-                                              L"not on the server",
-                                              L"the proxy refused the sign-in",
-                                              L"a web page instead of the package",
-                                              L"not enough disk space"};
-  const auto index = static_cast<size_t>(cause);
-  return index < sizeof(kNames) / sizeof(kNames[0]) ? kNames[index] : kNames[1];
-}
-
 void SetStageObserverForTesting(StageObserver observer) { g_stage_observer.store(observer); }
 void SetHttpCallsForTesting(const HttpCalls* calls) { g_calls.store(calls != nullptr ? calls : &kPlatformCalls); }
 const HttpCalls& PlatformHttpCalls() { return kPlatformCalls; }

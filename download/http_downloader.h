@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "download/failure_cause.h"
 #include "package/package_codec.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
@@ -43,19 +44,6 @@ enum DownloadStrategy : int32_t {
   kIeProxyOnly = 3,
   kNamedProxyWithCredentials = 4,
 };
-
-// Why an attempt failed, as far as the user can do something about it.
-enum class FailureCause : int32_t {
-  kNone = 0,          // it did not fail
-  kOther = 1,         // anything below does not say
-  kNoConnection = 2,  // it ended before any HTTP status arrived
-  kNotFound = 3,      // 404 or 410
-  kProxyRefused = 4,  // a 407 remained after the answers allowed
-  kSignInPage = 5,    // a web page, or something that is not a package, came instead of the package
-  kDiskFull = 6,      // no room for the package and its setup, or a write found the disk full
-};
-// The cause in words, for the log.
-[[nodiscard]] const wchar_t* FailureCauseName(FailureCause cause) noexcept;
 
 // The room kept free on the download folder's volume beyond the package and its setup.
 constexpr uint64_t kSpaceMarginBytes = 1048576;

@@ -2,17 +2,10 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <initializer_list>
 #include <utility>
 
-#include "app/dialog_messages.h"
-#include "app/exit_codes.h"
-#include "app/messages.h"
-#include "app/progress_line.h"
-#include "app/run_log.h"
-#include "app/status_thread.h"
 #include "download/active_downloader.h"
 #include "download/download_source.h"
 #include "package/package_file.h"
@@ -30,14 +23,7 @@ std::atomic<int32_t> CancelState{kCancelRunning};
 
 namespace {
 
-void ReportEnd(HWND dialog, DWORD exit_code) {
-  if (dialog == nullptr || !::PostMessageW(dialog, kWorkerEndedMessage, exit_code, 0)) {
-    EndRunLog(exit_code);
-    ::ExitProcess(exit_code);
-  }
-}
-
-const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, ::ResumeThread, ReportEnd, nullptr};
+const WorkerHooks kPlatformHooks = {::CreateProcessW, ::ShellExecuteExW, ::ResumeThread, nullptr};
 std::atomic<const WorkerHooks*> g_hooks{&kPlatformHooks};
 
 const WorkerHooks& Hooks() { return *g_hooks.load(); }
@@ -67,49 +53,25 @@ void TakeDirectoryBack() {
   }
 }
 
-// One row per result: what the user is told and the exit code.
-struct EndRow {
-  InstallResult result;
-  InstallEnd end;
-};
-constexpr EndRow kEnds[] = {
-    {InstallResult::kSetupStarted, {kNoMessage, kExitStarted}},
-    {InstallResult::kStoppedByUser, {kNoMessage, kExitStoppedByUser}},
-    {InstallResult::kNoDialog, {kMessageCannotStart, kExitTempUnusable}},
-    {InstallResult::kNoDownloadDirectory, {kMessageCannotStart, kExitTempUnusable}},
-    {InstallResult::kDownloadFailed, {kMessageDownloadFailed, kExitDownloadFailed}},
-    {InstallResult::kPackageRejected, {kMessageDownloadFailed, kExitPackageRejected}},
-    {InstallResult::kMoveFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
-    {InstallResult::kLaunchFailed, {kMessageSetupNotStarted, kExitLaunchFailed}},
-    {InstallResult::kElevationDeclined, {kMessageNeedsAdmin, kExitElevationDeclined}},
-    {InstallResult::kSignInPage, {kMessageSignInPage, kExitDownloadFailed}},
-    {InstallResult::kDiskFull, {kMessageDiskFull, kExitDiskFull}},
-    {InstallResult::kNoConnection, {kMessageNoConnection, kExitDownloadFailed}},
-    {InstallResult::kPackageNotFound, {kMessagePackageNotFound, kExitDownloadFailed}},
-    {InstallResult::kProxyRefused, {kMessageProxyRefused, kExitDownloadFailed}},
-};
-
 bool StopRequested() { return CancelState.load() == kCancelConfirmed; }
 
 // Publishes the worker's downloader for the status thread, and on every way out of the
 // worker stops the status thread from reading it and takes it back before it goes.
 class PublishedDownloader {
  public:
-  explicit PublishedDownloader(HttpDownloader* downloader) { ActiveDownloader.store(downloader); }
+  PublishedDownloader(HttpDownloader* downloader, WorkerReport& report) : report_(report) {
+    ActiveDownloader.store(downloader);
+  }
   PublishedDownloader(const PublishedDownloader&) = delete;
   PublishedDownloader& operator=(const PublishedDownloader&) = delete;
   ~PublishedDownloader() {
-    StatusPause.Pause();
+    report_.PauseStatus();
     ActiveDownloader.store(nullptr);
   }
-};
 
-// The worker's own texts on the status line; the status thread is paused around them.
-void PutStatus(HWND dialog, int32_t message) {
-  const WideString text = GetMessageText(message);
-  DebugTrace(L"sStatus: %s", text.c_str());
-  ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, text.c_str());
-}
+ private:
+  WorkerReport& report_;
+};
 
 // What a step of the installation returns when the installation goes on.
 constexpr InstallResult kGoOn = InstallResult::kSetupStarted;
@@ -117,7 +79,7 @@ constexpr InstallResult kGoOn = InstallResult::kSetupStarted;
 // The steps of one installation, each returning kGoOn, or how the installation ended.
 class Installation {
  public:
-  explicit Installation(HttpDownloader* downloader) : downloader_(downloader) {}
+  Installation(HttpDownloader* downloader, WorkerReport& report) : downloader_(downloader), report_(report) {}
 
   InstallResult Run() {
     dialog_ = win::MainWindowHandle();
@@ -136,7 +98,7 @@ class Installation {
   void End(InstallResult result) {
     TakeDirectoryBack();
     setup_.reset();
-    EndInstallation(result, Paths(), &directory_, dialog_, text_.empty() ? nullptr : text_.c_str());
+    EndInstallation(result, Paths(), &directory_, report_, figures_);
   }
 
  private:
@@ -167,15 +129,15 @@ class Installation {
     bool ok = downloader_->Download(url.c_str(), package_, progress_, kDirectOnly, nullptr);
     causes[tried++] = downloader_->GetFailureCause();
     const struct {
-      int32_t message;
+      WorkerStatus status;
       int32_t strategy;
-    } fallbacks[] = {{kMessageDirectFailed, kDefaultProxyOnly}, {kMessageDefaultProxyFailed, kIeProxyOnly}};
+    } fallbacks[] = {{WorkerStatus::kDirectFailed, kDefaultProxyOnly}, {WorkerStatus::kDefaultProxyFailed, kIeProxyOnly}};
     for (const auto& fallback : fallbacks) {
       if (ok || StopRequested() || causes[tried - 1] == FailureCause::kDiskFull) break;
-      StatusPause.Pause();
-      PutStatus(dialog_, fallback.message);
+      report_.PauseStatus();
+      report_.ShowStatus(fallback.status);
       const bool stopped = win::SleepUnless(kSwitchMessageMs, StopRequested);
-      StatusPause.Resume();
+      report_.ResumeStatus();
       if (stopped) break;
       ok = downloader_->Download(url.c_str(), package_, progress_, fallback.strategy, nullptr);
       causes[tried++] = downloader_->GetFailureCause();
@@ -183,21 +145,14 @@ class Installation {
     DebugTrace(L"zerbo - 1: bRet = %d", ok);
     if (StopRequested()) return InstallResult::kStoppedByUser;
     if (ok) return kGoOn;
-    const InstallResult result = DownloadFailureOf(causes, tried);
-    if (result == InstallResult::kDiskFull) text_ = DiskFullText();
-    return result;
-  }
-
-  // The drive of the download directory ("C:"), the space needed and the space free there.
-  WideString DiskFullText() const {
-    const WideString drive = WideString::Copy(directory_.path(), 2);
-    // Never more than the largest package and its setup (32 bits), and less free than that.
-    const uint64_t needed_bytes = downloader_->GetSpaceNeeded();
-    const uint64_t free_bytes = downloader_->GetSpaceFree() < needed_bytes ? downloader_->GetSpaceFree() : needed_bytes;
-    const WideString needed = FormatSize(static_cast<uint32_t>(needed_bytes));
-    const WideString free = FormatSize(static_cast<uint32_t>(free_bytes));
-    const WideString format = GetMessageText(kMessageDiskFull);
-    return WideString::Format(format.c_str(), drive.c_str(), needed.c_str(), free.c_str());
+    figures_.cause = DecisiveCause(causes, tried);
+    if (figures_.cause == FailureCause::kDiskFull) {
+      // The drive of the download directory ("C:"), the space needed and the space free there.
+      wmemcpy(figures_.drive, directory_.path(), 2);
+      figures_.space_needed = downloader_->GetSpaceNeeded();
+      figures_.space_free = downloader_->GetSpaceFree();
+    }
+    return InstallResult::kDownloadFailed;
   }
 
   // The package checked and decoded, and the setup put under its final name.
@@ -228,8 +183,8 @@ class Installation {
   // Message 2 for a moment; a stop meanwhile, or a question still open, is seen here.
   InstallResult Report() {
     DebugTrace(L"zerbo -3");
-    StatusPause.Pause();
-    PutStatus(dialog_, kMessageDownloadComplete);
+    report_.PauseStatus();
+    report_.ShowStatus(WorkerStatus::kDownloadComplete);
     if (win::SleepUnless(kReportPauseMs, StopRequested)) return InstallResult::kStoppedByUser;
     DebugTrace(L"zerbo -5");
     while (CancelState.load() == kCancelAsking) win::SleepFor(kCheckpointPollMs);
@@ -237,10 +192,11 @@ class Installation {
   }
 
   InstallResult Launch() {
-    return LaunchInstaller(Paths(), setup_.get(), directory_.handle(), dialog_, UiLanguage.load());
+    return LaunchInstaller(Paths(), setup_.get(), directory_.handle(), dialog_, report_.Language());
   }
 
   HttpDownloader* downloader_;
+  WorkerReport& report_;
   HWND dialog_ = nullptr;
   HWND progress_ = nullptr;
   ProtectedFolder directory_;
@@ -249,7 +205,7 @@ class Installation {
   wchar_t installer_[kPathCapacity] = {};
   wchar_t temp_[kPathCapacity] = {};
   win::UniqueFile setup_;
-  WideString text_;  // the end's message, formatted, when it takes values
+  EndFigures figures_;
 };
 
 // Ends a process started suspended, and waits until it is gone (its image holds the file).
@@ -297,45 +253,16 @@ bool ClaimEnd(int32_t claim) noexcept {
   }
 }
 
-InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexcept {
-  const auto any = [&](FailureCause wanted) {
-    for (size_t i = 0; i < count; ++i) {
-      if (causes[i] == wanted) return true;
-    }
-    return false;
-  };
-  // Every mode ended for one of `allowed`.
-  const auto all_among = [&](std::initializer_list<FailureCause> allowed) {
-    for (size_t i = 0; i < count; ++i) {
-      if (std::find(allowed.begin(), allowed.end(), causes[i]) == allowed.end()) return false;
-    }
-    return count != 0;
-  };
-  if (any(FailureCause::kDiskFull)) return InstallResult::kDiskFull;
-  if (any(FailureCause::kSignInPage)) return InstallResult::kSignInPage;
-  if (any(FailureCause::kProxyRefused)) return InstallResult::kProxyRefused;
-  if (all_among({FailureCause::kNoConnection})) return InstallResult::kNoConnection;
-  if (all_among({FailureCause::kNoConnection, FailureCause::kNotFound})) return InstallResult::kPackageNotFound;
-  return InstallResult::kDownloadFailed;
-}
-
-InstallEnd EndOf(InstallResult result) noexcept {
-  for (const EndRow& row : kEnds) {
-    if (row.result == result) return row.end;
-  }
-  return {kMessageSetupNotStarted, kExitLaunchFailed};
-}
-
 const WorkerHooks& PlatformWorkerHooks() { return kPlatformHooks; }
 void SetWorkerHooksForTesting(const WorkerHooks* hooks) { g_hooks.store(hooks ? hooks : &kPlatformHooks); }
 
-WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argument, int32_t language) {
-  const wchar_t* format = language == kLanguageEnglish ? L"\"%s\" %s /English" : L"\"%s\" %s /Vietnamese";
+WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argument, SetupLanguage language) {
+  const wchar_t* format = language == SetupLanguage::kEnglish ? L"\"%s\" %s /English" : L"\"%s\" %s /Vietnamese";
   return WideString::Format(format, installer, argument ? argument : L"");
 }
 
 InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDLE directory, HWND dialog,
-                              int32_t language) {
+                              SetupLanguage language) {
   const WorkerHooks& hooks = Hooks();
   ::ShowWindow(dialog, SW_HIDE);
   WideString argument = GetFirstArgument();
@@ -396,15 +323,11 @@ void RemoveDownload(const wchar_t* directory) noexcept {
   DeleteNowOrAtRestart(directory, true);
 }
 
-void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, HWND dialog,
-                     const wchar_t* text) {
-  // A failure (an end with a message) is told only if the stop has not won first: then the
-  // user's stop is the end.
-  if (EndOf(result).message != kNoMessage && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
-  const InstallEnd end = EndOf(result);
-  const bool failed = end.message != kNoMessage;
-  if (failed) DebugTrace(L"zerbo -4");
-  DebugTrace(L"nInstallResult: %d nExitCode: %d", static_cast<int>(result), static_cast<int>(end.exit_code));
+void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, WorkerReport& report,
+                     const EndFigures& figures) {
+  // A failure is told only if the stop has not won first: then the user's stop is the end.
+  if (IsToldFailure(result) && !ClaimEnd(kCancelFailing)) result = InstallResult::kStoppedByUser;
+  if (IsToldFailure(result)) DebugTrace(L"zerbo -4");
   if (directory != nullptr) directory->Release();
   if (result == InstallResult::kSetupStarted) {
     // The setup runs from there: its files go at the next restart, the directory after them
@@ -415,23 +338,7 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
   } else {
     RemoveDownload(paths.directory);
   }
-  StatusPause.Pause();
-  if (failed) {
-    ShowFailureOnTaskbar(dialog);
-    const WideString message = text != nullptr ? WideString::Copy(text) : GetMessageText(end.message);
-    if (result == InstallResult::kElevationDeclined) {
-      DebugTrace(L"sMessage: %s", message.c_str());
-      // The dialog is gone by then: a box of its own, with the dialog's title.
-      win::ShowMessageBox(nullptr, message.c_str(), kInstallerTitle, MB_OK | MB_ICONINFORMATION);
-    } else {
-      if (end.message == kMessageDownloadFailed || end.exit_code == kExitDownloadFailed || end.exit_code == kExitDiskFull) {
-        ::SendMessageW(::GetDlgItem(dialog, IDC_PROGRESS), PBM_SETPOS, 0, 0);
-      }
-      ::SetDlgItemTextW(dialog, IDC_STATUS_TEXT, message.c_str());
-      win::AppMessageBox(FailureBoxText(message.c_str()).c_str(), MB_OK | MB_ICONERROR);
-    }
-  }
-  Hooks().report_end(dialog, end.exit_code);
+  report.End(result, figures);
 }
 
 bool AbandonDownload() noexcept {
@@ -442,13 +349,14 @@ bool AbandonDownload() noexcept {
   return true;
 }
 
-unsigned __stdcall WorkerThreadProc(void*) {
+unsigned __stdcall WorkerThreadProc(void* parameter) {
+  WorkerReport& report = *static_cast<WorkerReport*>(parameter);
   const win::ProgramContextScope context;  // for the message boxes this thread shows
   HttpDownloader downloader;
   downloader.SetStopCheck(StopRequested);
   downloader.SetPackageChecks(true);
-  const PublishedDownloader published(&downloader);
-  Installation installation(&downloader);
+  const PublishedDownloader published(&downloader, report);
+  Installation installation(&downloader, report);
   installation.End(installation.Run());
   return 0;
 }

@@ -10,9 +10,9 @@
 
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
+#include "workflow/worker_report.h"
 
 class ProtectedFolder;
-enum class FailureCause : int32_t;
 
 // The one decision between the user's stop and the worker's end, changed only by
 // compare-and-swap: 0 running, 1 the stop question is open, 2 the stop won, 3 the worker won
@@ -34,59 +34,22 @@ extern std::atomic<int32_t> CancelState;
 // (kCancelPassed or kCancelFailing). True when the worker won; false when the stop did.
 [[nodiscard]] bool ClaimEnd(int32_t claim = kCancelPassed) noexcept;
 
-// How one installation ended. The numbers are never reused.
-enum class InstallResult : int32_t {
-  kSetupStarted = 0,
-  kStoppedByUser = 1,
-  kNoDialog = 2,             // message 3
-  kNoDownloadDirectory = 3,  // message 3
-  kDownloadFailed = 4,       // message 1
-  kPackageRejected = 5,      // message 1: damaged, not the maker's, too old, or swapped at the start
-  kMoveFailed = 6,           // the decoded setup could not be put in place
-  kLaunchFailed = 7,         // the setup could not be started
-  kElevationDeclined = 8,    // message 6
-  // The download failed, for a cause the user can act on (kMessageSignInPage and on).
-  kSignInPage = 9,
-  kDiskFull = 10,
-  kNoConnection = 11,
-  kPackageNotFound = 12,
-  kProxyRefused = 13,
-};
-
-// What follows from a result: the message the user is told (-1 none), and the exit code.
-// Every result but a started setup also removes the download.
-struct InstallEnd {
-  int32_t message;
-  DWORD exit_code;
-};
-[[nodiscard]] InstallEnd EndOf(InstallResult result) noexcept;
-
-// The end of a download that failed in every mode tried, from each mode's cause: a full disk
-// in any mode, else a web page in any mode, else a proxy that refused the sign-in in any
-// mode, else no connection in every mode, else not found in every mode that got an answer,
-// else kDownloadFailed.
-[[nodiscard]] InstallResult DownloadFailureOf(const FailureCause* causes, size_t count) noexcept;
-
-// The platform calls the launch makes, and how the worker hands its end over. Tests replace
-// them where Wine cannot produce the case: a declined elevation, a program that starts only
-// elevated, a resume that fails, a stop that lands just before the claim.
-// (Message boxes go through win::ShowMessageBox.)
+// The platform calls the launch makes. Tests replace them where Wine cannot produce the case:
+// a declined elevation, a program that starts only elevated, a resume that fails, a stop that
+// lands just before the claim.
 struct WorkerHooks {
   decltype(&::CreateProcessW) create_process;
   decltype(&::ShellExecuteExW) shell_execute_ex;
   decltype(&::ResumeThread) resume_thread;
-  // Called once the worker has nothing more to do: the dialog ends the process with
-  // `exit_code` (without a dialog the process ends here).
-  void (*report_end)(HWND dialog, DWORD exit_code);
   void (*before_claim)();  // may be null
 };
 [[nodiscard]] const WorkerHooks& PlatformWorkerHooks();
 void SetWorkerHooksForTesting(const WorkerHooks* hooks);
 
 // The launch command line, whole however long: `"installer" argument /Vietnamese` for
-// language 0 and `/English` for 1 (the argument verbatim, two blanks when it is empty).
+// Vietnamese and `/English` for English (the argument verbatim, two blanks when it is empty).
 [[nodiscard]] WideString FormatLaunchCommandLine(const wchar_t* installer, const wchar_t* argument,
-                                                 int32_t language);
+                                                 SetupLanguage language);
 
 struct LaunchPaths {
   const wchar_t* installer;   // SetupB.exe
@@ -103,15 +66,15 @@ struct LaunchPaths {
 // elevated and without parameters, the file and directory still held; any other failure is
 // a failed launch. Cleans up nothing.
 [[nodiscard]] InstallResult LaunchInstaller(const LaunchPaths& paths, HANDLE setup_file, HANDLE directory,
-                                            HWND dialog, int32_t language);
+                                            HWND dialog, SetupLanguage language);
 
-// Carries out `result` (EndOf): a started setup's files wait for the next restart (its temp
-// folder, then the directory, after its files); every other end deletes the download, files still open at
-// once at the next restart. Releases `directory` first (may be null). Then tells the user,
-// with `text` when given (the message formatted), else the message's own; an error box
-// says where the run's log is. Then hands the exit code to the dialog.
-void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, HWND dialog,
-                     const wchar_t* text = nullptr);
+// Carries out `result`: a started setup's files wait for the next restart (its temp folder,
+// then the directory, after its files); every other end deletes the download, files still open
+// at the next restart. Releases `directory` first (may be null). A failure is claimed as the end
+// (IsToldFailure), unless the user's stop won first: then that is the end. Then `report` tells
+// it, with `figures`, and ends the process.
+void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFolder* directory, WorkerReport& report,
+                     const EndFigures& figures = EndFigures());
 
 // The dialog's last resort when the worker does not come back from a stop (it is held in a
 // network call, and the process ends next, under it): lets go of the worker's download
@@ -125,7 +88,6 @@ void EndInstallation(InstallResult result, const LaunchPaths& paths, ProtectedFo
 // restart.
 void RemoveDownload(const wchar_t* directory) noexcept;
 
-// The thread's entry; the argument is not used (the worker finds the dialog as the main
-// window). Always returns 0: how the installation ended reaches the dialog as
-// kWorkerEndedMessage.
+// The thread's entry; the argument is the WorkerReport that tells what the worker does (the
+// worker finds the dialog as the main window). Always returns 0: the report ends the process.
 unsigned __stdcall WorkerThreadProc(void* parameter);

@@ -11,6 +11,7 @@
 
 #include <process.h>
 
+#include "app/installer_ends.h"
 #include "app/messages.h"
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
@@ -58,32 +59,32 @@ TEST(SetupEnvironment, TheMachinesVariablesWinAndCodeLoadingOnesGo) {
 // When the modes failed differently, the user is told the cause they can act on.
 TEST(DownloadFailure, TheCauseTheUserCanActOnIsTold) {
   using C = FailureCause;
-  using R = InstallResult;
-  const std::pair<std::vector<C>, R> rows[] = {
-      {{C::kNotFound, C::kNotFound, C::kNoConnection}, R::kPackageNotFound},  // no IE proxy set
-      {{C::kNotFound, C::kOther, C::kNotFound}, R::kDownloadFailed},
-      {{C::kOther, C::kProxyRefused, C::kNotFound}, R::kProxyRefused},  // direct refused (403)
-      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, R::kSignInPage},
-      {{C::kSignInPage, C::kDiskFull}, R::kDiskFull},
-      {{}, R::kDownloadFailed},
+  const std::pair<std::vector<C>, C> rows[] = {
+      {{C::kNotFound, C::kNotFound, C::kNoConnection}, C::kNotFound},  // no IE proxy set
+      {{C::kNotFound, C::kOther, C::kNotFound}, C::kOther},
+      {{C::kOther, C::kProxyRefused, C::kNotFound}, C::kProxyRefused},  // direct refused (403)
+      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, C::kSignInPage},
+      {{C::kSignInPage, C::kDiskFull}, C::kDiskFull},
+      {{C::kNoConnection, C::kNoConnection}, C::kNoConnection},
+      {{}, C::kOther},
   };
-  for (const auto& row : rows) EXPECT_EQ(DownloadFailureOf(row.first.data(), row.first.size()), row.second);
+  for (const auto& row : rows) EXPECT_EQ(DecisiveCause(row.first.data(), row.first.size()), row.second);
 }
 
 TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
-  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", kLanguageEnglish).c_str()),
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", SetupLanguage::kEnglish).c_str()),
             L"\"C:\\T\\0ab.tmp\\SetupB.exe\"  /English");
-  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\SetupB.exe", L"/q \"x y\"", kLanguageVietnamese).c_str()),
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\SetupB.exe", L"/q \"x y\"", SetupLanguage::kVietnamese).c_str()),
             L"\"C:\\T\\SetupB.exe\" /q \"x y\" /Vietnamese");
   // No argument at all is the same as an empty one.
-  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"a.exe", nullptr, kLanguageVietnamese).c_str()),
+  EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"a.exe", nullptr, SetupLanguage::kVietnamese).c_str()),
             L"\"a.exe\"  /Vietnamese");
 }
 
 TEST(LaunchCommandLine, IsFormedWholeHoweverLong) {
   const std::wstring path = L"C:\\" + std::wstring(700, L'p') + L"\\SetupB.exe";
   const std::wstring argument(5000, L'a');
-  const std::wstring line = FormatLaunchCommandLine(path.c_str(), argument.c_str(), kLanguageEnglish).c_str();
+  const std::wstring line = FormatLaunchCommandLine(path.c_str(), argument.c_str(), SetupLanguage::kEnglish).c_str();
   EXPECT_EQ(line, L"\"" + path + L"\" " + argument + L" /English");
 }
 
@@ -164,8 +165,7 @@ void StopBeforeClaim() {
   if (g_record.stop_before_claim) EXPECT_TRUE(TryStop());
 }
 
-const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeResumeThread, FakeReportEnd,
-                                StopBeforeClaim};
+const WorkerHooks kFakeHooks = {FakeCreateProcess, FakeShellExecuteEx, FakeResumeThread, StopBeforeClaim};
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -212,13 +212,14 @@ class Launch : public testing::Test {
   }
   LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), directory_.path(), temp_.c_str()}; }
   // The launch, holding the installer as the worker does after its check, then its end.
-  InstallResult Run(int32_t language) {
+  InstallResult Run(SetupLanguage language) {
     win::UniqueFile held = OpenForLaunch(installer_.c_str());
     EXPECT_TRUE(held.valid());
     const InstallResult result = LaunchInstaller(Paths(), held.get(), directory_.handle(), window_, language);
     held.reset();
     if (g_record.process != nullptr) ::WaitForSingleObject(g_record.process, 30000);
-    EndInstallation(result, Paths(), &directory_, window_);
+    DialogReport report(window_, FakeReportEnd);
+    EndInstallation(result, Paths(), &directory_, report);
     return result;
   }
   // What the started program recorded: its command line, then its working directory.
@@ -247,7 +248,7 @@ class Launch : public testing::Test {
 };
 
 TEST_F(Launch, StartsTheInstallerInItsOwnDirectoryWithItsCommandLineAndHidesTheDialog) {
-  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kSetupStarted);
+  EXPECT_EQ(Run(SetupLanguage::kEnglish), InstallResult::kSetupStarted);
   const WideString argument = GetFirstArgument();
   EXPECT_EQ(g_record.command_line, L"\"" + installer_ + L"\" " + argument.c_str() + L" /English");
   EXPECT_EQ(g_record.current_directory, directory_.path());
@@ -281,7 +282,7 @@ TEST_F(Launch, TheDirectoryHoldsAndNoOtherImageRuns) {
   const std::wstring planted = dir_.Path(L"planted.exe");
   ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), planted.c_str(), FALSE));
   g_record.start_instead = planted;
-  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kPackageRejected);
+  EXPECT_EQ(Run(SetupLanguage::kEnglish), InstallResult::kPackageRejected);
   EXPECT_EQ(g_record.swap_error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   ExpectEndedUnrun(planted);
   EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{ErrorBox(1)});
@@ -322,7 +323,7 @@ TEST(RunsFile, TheImageMustLieInTheHeldDirectory) {
 // nothing is told, everything goes, and the exit code says the user stopped.
 TEST_F(Launch, AStopJustBeforeTheClaimWinsAndNothingRuns) {
   g_record.stop_before_claim = true;
-  EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kStoppedByUser);
+  EXPECT_EQ(Run(SetupLanguage::kEnglish), InstallResult::kStoppedByUser);
   ExpectEndedUnrun(installer_);
   EXPECT_TRUE(g_record.boxes.empty());
   EXPECT_TRUE(DownloadGone());
@@ -332,7 +333,7 @@ TEST_F(Launch, AStopJustBeforeTheClaimWinsAndNothingRuns) {
 
 TEST_F(Launch, ElevatedStartOnlyWhenElevationIsRequiredAndWithoutParameters) {
   g_record.create_error = 740;  // ERROR_ELEVATION_REQUIRED
-  EXPECT_EQ(Run(kLanguageVietnamese), InstallResult::kSetupStarted);
+  EXPECT_EQ(Run(SetupLanguage::kVietnamese), InstallResult::kSetupStarted);
   EXPECT_TRUE(g_record.shell_called);
   EXPECT_EQ(g_record.shell_verb, L"runas");
   EXPECT_EQ(g_record.shell_file, installer_);
@@ -346,7 +347,7 @@ TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
   g_record.create_error = 740;
   g_record.shell_ok = false;
   g_record.shell_error = ERROR_CANCELLED;
-  EXPECT_EQ(Run(kLanguageVietnamese), InstallResult::kElevationDeclined);
+  EXPECT_EQ(Run(SetupLanguage::kVietnamese), InstallResult::kElevationDeclined);
   EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{std::wstring(L"Zuno Office Installation|") +
                                                       GetMessageText(6).c_str() + L"|" +
                                                       std::to_wstring(MB_OK | MB_ICONINFORMATION)});
@@ -382,7 +383,7 @@ TEST_F(Launch, EveryOtherFailedStartIsToldAndRemovesTheDownload) {
       package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
       ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
     }
-    EXPECT_EQ(Run(kLanguageEnglish), InstallResult::kLaunchFailed);
+    EXPECT_EQ(Run(SetupLanguage::kEnglish), InstallResult::kLaunchFailed);
     EXPECT_EQ(g_record.shell_called, c.shell_called);
     if (c.resume_fails) ExpectEndedUnrun(installer_);
     EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{ErrorBox(kMessageSetupNotStarted)});
@@ -397,7 +398,8 @@ TEST_F(Launch, EveryOtherFailedStartIsToldAndRemovesTheDownload) {
 // end returns (as the test's does), the worker leaves like on every other way out: nothing
 // points at its downloader any more and the status thread reads it no more.
 TEST_F(Launch, AWorkerThatEndsLeavesNoDownloaderBehind) {
-  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerThreadProc, nullptr, 0, nullptr));
+  DialogReport report(nullptr, FakeReportEnd);
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WorkerThreadProc, &report, 0, nullptr));
   ASSERT_NE(thread, nullptr);
   const DWORD waited = ::WaitForSingleObject(thread, 30000);
   ::CloseHandle(thread);
