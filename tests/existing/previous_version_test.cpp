@@ -210,7 +210,7 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
 // (The copy an earlier offer registered, never started, goes with the entry it had.)
 TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   product_.InstallComplete();
-  const WideString earlier = MakeRestartCopy();
+  const WideString earlier = MakeRestartCopy().path;
   ASSERT_TRUE(RegisterRunOnceRestart(earlier.c_str()));
   g_answer = IDOK;
   EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
