@@ -11,6 +11,7 @@
 #include "app/messages.h"
 #include "tests/existing/installed_product.h"
 #include "win/application.h"
+#include "workflow/setup_signature.h"
 
 namespace {
 
@@ -218,6 +219,46 @@ TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
   ExpectRestartCopy(value);
+}
+
+// The real check, recording what it was given and whether the copy could be changed meanwhile.
+struct CopyCheckCall {
+  std::wstring path;
+  DWORD write_error = 0;
+};
+CopyCheckCall g_copy_check;
+
+bool RecordingProductCheck(HANDLE file, const wchar_t* path) {
+  g_copy_check.path = path;
+  const HANDLE writer = ::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+  g_copy_check.write_error = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+  if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+  return IsSignedByProductSigner(file, path);
+}
+
+// This test program is not signed by the build's pinned key: from a share, its copy is refused
+// as one the server changed would be. No entry, no copy; the uninstaller still starts.
+TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsRemovedAndNotRegistered) {
+  product_.InstallComplete();
+  ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoUnst.exe").c_str(), FALSE);
+  SetRestartCopyCheck(RecordingProductCheck);
+  const RemoteVolumeTest previous = SetRemoteVolumeTestForTesting([](HANDLE) { return true; });
+  g_copy_check = {};
+  g_answer = IDOK;
+  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
+  SetRemoteVolumeTestForTesting(previous);
+  SetRestartCopyCheck(nullptr);
+
+  EXPECT_TRUE(IsRestartCopyPath(g_copy_check.path.c_str())) << testing::PrintToString(g_copy_check.path);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_copy_check.write_error);  // checked as held
+  EXPECT_FALSE(test::FileExists(g_copy_check.path.c_str()));
+  EXPECT_FALSE(test::FileExists(g_copy_check.path.substr(0, g_copy_check.path.rfind(L'\\')).c_str()));
+  std::wstring value;
+  EXPECT_FALSE(run_once_.Read(&value)) << testing::PrintToString(value);
+  Record record;
+  EXPECT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
+  ::RemoveDirectoryW(RestartCopyRoot().c_str());
 }
 
 TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
