@@ -32,9 +32,14 @@ HMODULE LoadFromSystemDirectory(const char* name) noexcept {
   return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Loaded by the windowing code by name for any window or message box: the theme engine and
-// the desktop compositor's client. Only where the search still includes the program's folder.
-constexpr const char* kLoadedForWindows[] = {"uxtheme.dll", "dwmapi.dll"};
+// Only where the search still includes the program's folder: what the system loads by name
+// while the program makes the protected copy it runs from instead (app/safe_start.h), or shows
+// why it cannot. The security descriptors' provider (GetSecurityInfo, SetSecurityInfo), the
+// random numbers' provider, the profile paths' helper of the known folders; for the box, the
+// theme engine and the desktop compositor's client. (A DLL that a Windows lacks is passed over.)
+constexpr const char* kLoadedBeforeTheCopy[] = {
+    "ntmarta.dll", "bcryptprimitives.dll", "profapi.dll", "uxtheme.dll", "dwmapi.dll",
+};
 
 // Whether the search could not be restricted, so that every delay-loaded DLL is loaded by path.
 bool g_load_by_path = false;
@@ -87,8 +92,7 @@ bool RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_dire
     // A thread without the program's context that loads Common Controls by name (a system
     // DLL's doing) would look in the program's folder first: the system's copy is there already.
     LoadFromSystemDirectory("comctl32.dll");
-    // So would the box that says why the program cannot go on.
-    for (const char* name : kLoadedForWindows) LoadFromSystemDirectory(name);
+    for (const char* name : kLoadedBeforeTheCopy) LoadFromSystemDirectory(name);
   }
   __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
   // Kept loaded for the life of the process, so that a later load by name finds them.
