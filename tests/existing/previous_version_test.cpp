@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "app/safe_start.h"
 #include "tests/existing/installed_product.h"
 #include "win/application.h"
 #include "workflow/setup_signature.h"
@@ -91,6 +92,8 @@ class RemovalOffer : public ::testing::Test {
   }
   void TearDown() override {
     win::SetMessageBoxForTesting(previous_box_);
+    std::wstring entry;  // a copy that a test registered and left
+    if (run_once_.Read(&entry) && entry.size() > 2) RemoveRestartCopy(entry.substr(1, entry.size() - 2).c_str());
     run_once_.Delete(kRunOnceValue);
     UiLanguage.store(kLanguageVietnamese);
   }
@@ -221,32 +224,24 @@ TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   ExpectRestartCopy(value);
 }
 
-// The real check, on the copy as held: it cannot be changed meanwhile.
-std::wstring g_checked;
-bool HeldProductCheck(HANDLE file, const wchar_t* path) {
-  g_checked = win::UniqueFile(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr)).valid() ? L"writable" : path;
-  return IsSignedByProductSigner(file, path);
-}
-
 // This test program is not signed by the build's pinned key: from a share its copy is refused,
-// as one the server changed would be. No entry, no copy; the uninstaller still starts.
-TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsRemovedAndNotRegistered) {
+// as one the server changed would be. No entry, no copy; and where the DLL search is open, no
+// copy to run from: message 44 and exit code 1150.
+TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsNeitherRegisteredNorRun) {
   product_.InstallComplete();
-  ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoUnst.exe").c_str(), FALSE);
-  SetRestartCopyCheck(HeldProductCheck);
+  SetRestartCopyCheck(IsSignedByProductSigner);
   SetRemoteVolumeTestForTesting([](HANDLE) { return true; });
   g_answer = IDOK;
-  EXPECT_EQ(kRemovalStarted, OfferPreviousVersionRemoval());
-  SetRemoteVolumeTestForTesting(nullptr);
-  SetRestartCopyCheck(nullptr);
-  EXPECT_TRUE(IsRestartCopyPath(g_checked.c_str())) << testing::PrintToString(g_checked);
-  EXPECT_FALSE(test::FileExists(g_checked.substr(0, g_checked.rfind(L'\\'))));
+  EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
   std::wstring value;
   EXPECT_FALSE(run_once_.Read(&value)) << testing::PrintToString(value);
-  Record record;
-  EXPECT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
-  ::RemoveDirectoryW(RestartCopyRoot().c_str());
+  const SafeStart start = StartWhereDllSearchIsSafe(false);
+  SetRemoteVolumeTestForTesting(nullptr);
+  SetRestartCopyCheck(nullptr);
+  EXPECT_EQ(1150u, start.go_on ? 0u : start.exit_code);
+  EXPECT_EQ(0u, g_box.text.find(L"This copy of Windows lacks an update that the installer needs.")) << g_box.count;
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), g_box.type);
+  EXPECT_TRUE(::RemoveDirectoryW(RestartCopyRoot().c_str()));  // empty: no copy's folder stayed
 }
 
 TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
