@@ -8,6 +8,7 @@
 enum InstallerExitCode : DWORD {
   kExitStarted = 0,                 // the setup, or the removal of the installed product, started
   kExitDiskFull = 112,              // ERROR_DISK_FULL: no room for the package and its setup
+  kExitOldWindows = 1150,           // ERROR_OLD_WIN_VERSION: Windows lacks the update the DLL search needs
   kExitNoAdminRights = 740,         // ERROR_ELEVATION_REQUIRED
   kExitElevationDeclined = 1223,    // ERROR_CANCELLED: the user declined the setup's elevation
   kExitStoppedByUser = 1602,        // ERROR_INSTALL_USEREXIT

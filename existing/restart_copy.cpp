@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <winternl.h>
 
+#include <atomic>
 #include <cwchar>
 
 #include "win/protected_folder.h"
@@ -39,40 +40,77 @@ bool WriteNewFile(const wchar_t* path, const void* data, DWORD size) {
   return true;
 }
 
+// A redirector's volume (SMB, WebDAV, NFS): the device says so. A volume that cannot be asked
+// counts as remote.
+bool IsOnRemoteVolume(HANDLE file) {
+  constexpr ULONG kRemoteDevice = 0x10;             // FILE_REMOTE_DEVICE
+  constexpr DEVICE_TYPE kNetworkFileSystem = 0x14;  // FILE_DEVICE_NETWORK_FILE_SYSTEM
+  IO_STATUS_BLOCK status = {};
+  FILE_FS_DEVICE_INFORMATION device = {};
+  if (NtQueryVolumeInformationFile(file, &status, &device, sizeof(device), FileFsDeviceInformation) < 0) return true;
+  return (device.Characteristics & kRemoteDevice) != 0 || device.DeviceType == kNetworkFileSystem;
+}
+
+std::atomic<RestartCopyCheck> g_copy_check{nullptr};
+std::atomic<RemoteVolumeTest> g_remote_volume{IsOnRemoteVolume};
+
+// The copy at `path`, opened again and held sharing only reading; from a remote volume only
+// when the content check passes on that very handle. Invalid otherwise.
+win::UniqueFile HoldCheckedCopy(const wchar_t* path, bool remote) {
+  win::UniqueFile copy(
+      ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const RestartCopyCheck check = g_copy_check.load();
+  if (copy.valid() && remote && (check == nullptr || !check(copy.get(), path))) copy.reset();
+  return copy;
+}
+
 }  // namespace
 
-WideString MakeRestartCopy() noexcept {
+void SetRestartCopyCheck(RestartCopyCheck check) noexcept { g_copy_check.store(check); }
+
+RemoteVolumeTest SetRemoteVolumeTestForTesting(RemoteVolumeTest test) noexcept {
+  return g_remote_volume.exchange(test != nullptr ? test : IsOnRemoteVolume);
+}
+
+RestartCopy MakeRestartCopy() noexcept {
   wchar_t own[kPathCapacity];
-  if (!OwnPath(own)) return WideString();
+  if (!OwnPath(own)) return RestartCopy();
   // Held against change while it is read, and read through a mapping that the platform confirms
   // to be of the file mapped as this program's image.
   const win::UniqueFile file(
       ::CreateFileW(own, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size = {};
   if (!file.valid() || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > 0x10000000) {
-    return WideString();
+    return RestartCopy();
   }
   const win::UniqueKernelHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   const UniqueView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
   if (!view || NtAreMappedFilesTheSame(::GetModuleHandleW(nullptr), view.get()) < 0) {
     DebugTrace(L"szRestartCopy refused: %s", own);
-    return WideString();
+    return RestartCopy();
   }
+  const bool remote = g_remote_volume.load()(file.get());
 
   const WideString root = RestartCopyRoot();
   ProtectedFolder folder;
   const wchar_t* name = wcsrchr(own, L'\\');
   if (name == nullptr || root.empty() || !CreateProtectedFolder(root.c_str(), ExistingFolder::kOpen).valid() ||
       !folder.Create(root.c_str(), ProtectedFolder::kRestartCopyPrefix)) {
-    return WideString();
+    return RestartCopy();
   }
-  WideString copy = WideString::Format(L"%s%s", folder.path(), name);
-  if (copy.empty() || !WriteNewFile(copy.c_str(), view.get(), static_cast<DWORD>(size.QuadPart))) {
+  RestartCopy copy;
+  copy.path = WideString::Format(L"%s%s", folder.path(), name);
+  const bool written =
+      !copy.path.empty() && WriteNewFile(copy.path.c_str(), view.get(), static_cast<DWORD>(size.QuadPart));
+  if (written) copy.file = HoldCheckedCopy(copy.path.c_str(), remote);
+  if (!copy.file.valid()) {
+    DebugTrace(L"szRestartCopy refused: %s (bRemote: %d)", copy.path.c_str(), remote ? 1 : 0);
+    if (written) ::DeleteFileW(copy.path.c_str());
     folder.Release();
     ::RemoveDirectoryW(folder.path());
-    return WideString();
+    return RestartCopy();
   }
-  DebugTrace(L"szRestartCopy: %s", copy.c_str());
+  DebugTrace(L"szRestartCopy: %s", copy.path.c_str());
   return copy;
 }
 

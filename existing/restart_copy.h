@@ -8,13 +8,37 @@
 // folder before the logon. The copy has itself removed at the restart after its run.
 #pragma once
 
+#include <windows.h>
+
+#include "win/unique_handle.h"
 #include "win/wide_string.h"
 
-// Copies the running program into a fresh protected folder and returns the copy's path; empty
-// when that cannot be done. The bytes come from the very file the program was started from
-// (the file at its path is checked to be the one mapped as its image), never from what the
-// path may name by now.
-[[nodiscard]] WideString MakeRestartCopy() noexcept;
+// A copy made by MakeRestartCopy: its path (empty when there is none) and the copy itself,
+// held sharing only reading until the caller has registered or started it.
+struct RestartCopy {
+  WideString path;
+  win::UniqueFile file;
+};
+
+// Copies the running program into a fresh protected folder. The bytes come from the very file
+// the program was started from (the file at its path is checked to be the one mapped as its
+// image), never from what the path may name by now. Where that file lies on a remote volume,
+// its pages may be read again from the server, which can answer other bytes than those that
+// ran: there the copy, as written and held, must also pass the content check
+// (SetRestartCopyCheck). A copy that fails any of this is removed again, and none is returned.
+[[nodiscard]] RestartCopy MakeRestartCopy() noexcept;
+
+// Whether the copy held by `file` (at `path`) is the maker's program, by its content.
+using RestartCopyCheck = bool (*)(HANDLE file, const wchar_t* path);
+// Sets the content check of copies made from a remote volume. Without one, such copies are
+// refused.
+void SetRestartCopyCheck(RestartCopyCheck check) noexcept;
+
+// Whether the volume of the file held by `file` is a remote one (a share, a redirected drive).
+using RemoteVolumeTest = bool (*)(HANDLE file);
+// Replaces the volume test, for tests that make a local file count as remote. Null restores
+// the platform's. Returns the previous test.
+RemoteVolumeTest SetRemoteVolumeTestForTesting(RemoteVolumeTest test) noexcept;
 
 // The folder the copies' folders lie in: "ZunoOnlineSetup" in the program files folder.
 [[nodiscard]] WideString RestartCopyRoot() noexcept;

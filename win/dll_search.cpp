@@ -32,8 +32,18 @@ HMODULE LoadFromSystemDirectory(const char* name) noexcept {
   return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// Only where the search still includes the program's folder: what the system loads by name
+// while the program makes the protected copy it runs from instead (app/safe_start.h), or shows
+// why it cannot. The security descriptors' provider (GetSecurityInfo, SetSecurityInfo), the
+// random numbers' provider, the profile paths' helper of the known folders; for the box, the
+// theme engine and the desktop compositor's client. (A DLL that a Windows lacks is passed over.)
+constexpr const char* kLoadedBeforeTheCopy[] = {
+    "ntmarta.dll", "bcryptprimitives.dll", "profapi.dll", "uxtheme.dll", "dwmapi.dll",
+};
+
 // Whether the search could not be restricted, so that every delay-loaded DLL is loaded by path.
 bool g_load_by_path = false;
+bool g_restricted = false;
 
 // comctl32 by name under the program's activation context, which sends the load to the
 // system's side-by-side store (Common Controls 6, the themed controls). A load by path would
@@ -74,17 +84,22 @@ SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() noexcept {
       reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
 }
 
-void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept {
-  if (set_default_directories == nullptr || !set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+bool RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept {
+  g_restricted = set_default_directories != nullptr && set_default_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!g_restricted) {
     ::SetDllDirectoryW(L"");  // the current folder leaves the search order
     g_load_by_path = true;
     // A thread without the program's context that loads Common Controls by name (a system
     // DLL's doing) would look in the program's folder first: the system's copy is there already.
     LoadFromSystemDirectory("comctl32.dll");
+    for (const char* name : kLoadedBeforeTheCopy) LoadFromSystemDirectory(name);
   }
   __pfnDliNotifyHook2 = DelayLoadFromSystemDirectory;
   // Kept loaded for the life of the process, so that a later load by name finds them.
   for (const char* name : kLoadedBySystem) LoadFromSystemDirectory(name);
+  return g_restricted;
 }
+
+bool DllSearchIsRestricted() noexcept { return g_restricted; }
 
 }  // namespace win

@@ -19,7 +19,12 @@ using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD directory_flags);
 // full system path. Either way, the DLLs that the system itself loads into the program by name
 // are then loaded by their full system path, and comctl32 is loaded by name under the
 // program's activation context (win/activation_context.h), by its full system path only where
-// no context was made. Runs before the C runtime starts: kernel32 calls only.
-void RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept;
+// no context was made. Runs before the C runtime starts: kernel32 calls only. True when the
+// search was restricted; false when the program's own folder still comes first in it (the
+// program must then run from a folder no user can write, app/safe_start.h).
+bool RestrictDllSearchToSystem(SetDefaultDllDirectoriesFunction set_default_directories) noexcept;
+
+// What the last RestrictDllSearchToSystem answered (false before it ran).
+[[nodiscard]] bool DllSearchIsRestricted() noexcept;
 
 }  // namespace win

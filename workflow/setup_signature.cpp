@@ -151,6 +151,10 @@ bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pin
   return pinned;
 }
 
+bool IsSignedByProductSigner(HANDLE file, const wchar_t* path) noexcept {
+  return IsSignedByPinnedSigner(file, path, ProductSignerPins());
+}
+
 bool SameFile(HANDLE a, HANDLE b) noexcept {
   if (!IsHandle(a) || !IsHandle(b)) return false;
   // Both ids the same way: the long one where both have it (ReFS needs all 128 bits).

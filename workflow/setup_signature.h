@@ -24,6 +24,9 @@
 // `pins`. The signer is taken from the verified state only.
 [[nodiscard]] bool IsSignedByPinnedSigner(HANDLE file, const wchar_t* path, const wchar_t* pins) noexcept;
 
+// The same against this build's pins: the maker's program, such as the installer's own copy.
+[[nodiscard]] bool IsSignedByProductSigner(HANDLE file, const wchar_t* path) noexcept;
+
 // True when `process` was started from the very file that `file` holds, and that file lies in
 // the very directory that `directory` holds. Files are told apart by their 128-bit id where
 // the platform and the volume give one, else by volume serial and 64-bit index.

@@ -9,8 +9,10 @@
 #include <thread>
 
 #include "app/messages.h"
+#include "app/safe_start.h"
 #include "tests/existing/installed_product.h"
 #include "win/application.h"
+#include "workflow/setup_signature.h"
 
 namespace {
 
@@ -90,6 +92,8 @@ class RemovalOffer : public ::testing::Test {
   }
   void TearDown() override {
     win::SetMessageBoxForTesting(previous_box_);
+    std::wstring entry;  // a copy that a test registered and left
+    if (run_once_.Read(&entry) && entry.size() > 2) RemoveRestartCopy(entry.substr(1, entry.size() - 2).c_str());
     run_once_.Delete(kRunOnceValue);
     UiLanguage.store(kLanguageVietnamese);
   }
@@ -210,7 +214,7 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
 // (The copy an earlier offer registered, never started, goes with the entry it had.)
 TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   product_.InstallComplete();
-  const WideString earlier = MakeRestartCopy();
+  const WideString earlier = MakeRestartCopy().path;
   ASSERT_TRUE(RegisterRunOnceRestart(earlier.c_str()));
   g_answer = IDOK;
   EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
@@ -218,6 +222,26 @@ TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
   ExpectRestartCopy(value);
+}
+
+// This test program is not signed by the build's pinned key: from a share its copy is refused,
+// as one the server changed would be. No entry, no copy; and where the DLL search is open, no
+// copy to run from: message 44 and exit code 1150.
+TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsNeitherRegisteredNorRun) {
+  product_.InstallComplete();
+  SetRestartCopyCheck(IsSignedByProductSigner);
+  SetRemoteVolumeTestForTesting([](HANDLE) { return true; });
+  g_answer = IDOK;
+  EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
+  std::wstring value;
+  EXPECT_FALSE(run_once_.Read(&value)) << testing::PrintToString(value);
+  const SafeStart start = StartWhereDllSearchIsSafe(false);
+  SetRemoteVolumeTestForTesting(nullptr);
+  SetRestartCopyCheck(nullptr);
+  EXPECT_EQ(1150u, start.go_on ? 0u : start.exit_code);
+  EXPECT_EQ(0u, g_box.text.find(L"This copy of Windows lacks an update that the installer needs.")) << g_box.count;
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), g_box.type);
+  EXPECT_TRUE(::RemoveDirectoryW(RestartCopyRoot().c_str()));  // empty: no copy's folder stayed
 }
 
 TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {
