@@ -69,6 +69,7 @@ constexpr EndRow kEnds[] = {
      kNothingElse, kExitOtherVersionInstalled},
     {R::kCannotStart, C::kNone, kMessageCannotStart, MB_ICONERROR, Box::kWithLog, kNothingElse, kExitTempUnusable},
     {R::kAnotherCopyRunning, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitAnotherCopyRunning},
+    {R::kWindowsLacksUpdate, C::kNone, kMessageMissingUpdate, MB_ICONERROR, Box::kTitled, kNothingElse, kExitOldWindows},
 };
 
 // The row of `result`; a download that failed for a cause without a row of its own is told

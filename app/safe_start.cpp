@@ -3,10 +3,9 @@
 #include <atomic>
 #include <cwchar>
 
-#include "app/exit_codes.h"
+#include "app/installer_ends.h"
 #include "app/messages.h"
 #include "existing/restart_copy.h"
-#include "win/application.h"
 #include "win/trace.h"
 #include "win/unique_handle.h"
 
@@ -56,8 +55,7 @@ SafeStart EndWithoutUpdate() {
   int32_t language = kLanguageVietnamese;
   if (ReadUiLanguage(&language)) UiLanguage.store(language);
   DebugTrace(L"bDllSearchSafe: 0, no copy to run");
-  win::ShowMessageBox(nullptr, GetMessageText(kMessageMissingUpdate).c_str(), kInstallerTitle, MB_OK | MB_ICONERROR);
-  return SafeStart{false, kExitOldWindows};
+  return SafeStart{false, TellStartEnd(InstallResult::kWindowsLacksUpdate)};
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ enum class InstallResult : int32_t {
   kOlderGenerationInstalled = 17,
   kCannotStart = 18,             // the program's own path, the temporary folder or a thread failed
   kAnotherCopyRunning = 19,
+  kWindowsLacksUpdate = 20,      // no safe DLL search, and no protected copy to run from
 };
 
 // True for the worker's ends that are failures told to the user (a box): all but a started
