@@ -118,6 +118,7 @@ add_library(zuno_core STATIC
   app/zuno_online_setup_dlg.cpp
   download/download_source.cpp
   download/http_downloader.cpp
+  download/proxy_discovery.cpp
   download/proxy_modes.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp
