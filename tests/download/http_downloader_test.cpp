@@ -512,122 +512,98 @@ TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
 // ---- Who gets the user's logon: one row per source of the proxy ---------------------------------
 
 // The proxy lookups, through the seam: the script is Wine's own lookup but for login.pac, whose
-// host asks for the logon (Wine reports any refusal as 12167), and discovery is ours, as the
-// test network has no DHCP or DNS to answer it: it names the scripted origin, finds nothing,
-// or never answers until released.
-enum class Discovery { kNothing, kFinds, kSilent };
+// host asks for the logon (Wine reports any refusal as 12167); discovery is ours, as the test
+// network has nothing to answer it: it names the scripted origin, or never answers until released.
 struct LookupRecord {
   std::mutex lock;
-  std::vector<std::string> lookups;  // "script", "script logon", "discovery"
-  Discovery discovery = Discovery::kNothing;
-  HANDLE release = nullptr;
+  std::string seen;  // "script, ", "script logon, ", "discovery, " in turn
+  HANDLE silent = nullptr;
 } g_lookups;
 
-BOOL GiveProxy(WINHTTP_PROXY_INFO* info, const wchar_t* proxy) {
-  const size_t bytes = (wcslen(proxy) + 1) * sizeof(wchar_t);
-  info->dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  info->lpszProxy = static_cast<wchar_t*>(::GlobalAlloc(GMEM_FIXED, bytes));
-  memcpy(info->lpszProxy, proxy, bytes);
-  return TRUE;
-}
 BOOL WINAPI StandInLookup(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options, WINHTTP_PROXY_INFO* info) {
   const bool script = options->dwFlags == WINHTTP_AUTOPROXY_CONFIG_URL;
   const bool logon = options->fAutoLogonIfChallenged != FALSE;
   {
     std::lock_guard<std::mutex> hold(g_lookups.lock);
-    g_lookups.lookups.push_back(script ? (logon ? "script logon" : "script") : "discovery");
+    g_lookups.seen += script ? (logon ? "script logon, " : "script, ") : "discovery, ";
   }
-  if (script && std::wstring(options->lpszAutoConfigUrl).find(L"/login.pac") == std::wstring::npos) {
-    return ::WinHttpGetProxyForUrl(session, url, options, info);
-  }
-  if (script && !logon) {
-    ::SetLastError(ERROR_WINHTTP_LOGIN_FAILURE);
-    return FALSE;
-  }
-  if (!script && g_lookups.discovery == Discovery::kSilent) ::WaitForSingleObject(g_lookups.release, INFINITE);
-  if (script || g_lookups.discovery == Discovery::kFinds) return GiveProxy(info, L"127.0.0.1:18081");
-  ::SetLastError(ERROR_WINHTTP_AUTODETECTION_FAILED);
-  return FALSE;
+  if (script && !wcsstr(options->lpszAutoConfigUrl, L"/login.pac")) return ::WinHttpGetProxyForUrl(session, url, options, info);
+  if (script && !logon) return ::SetLastError(ERROR_WINHTTP_LOGIN_FAILURE), FALSE;
+  if (!script && g_lookups.silent != nullptr) return ::WaitForSingleObject(g_lookups.silent, INFINITE), FALSE;
+  static const wchar_t kProxy[] = L"127.0.0.1:18081";
+  info->dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  info->lpszProxy = static_cast<wchar_t*>(memcpy(::GlobalAlloc(GMEM_FIXED, sizeof(kProxy)), kProxy, sizeof(kProxy)));
+  return TRUE;
 }
 
-constexpr DWORD kHigh = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-constexpr DWORD kMedium = WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM;
-const std::string kProxyLogon = "proxy " + std::to_string(WINHTTP_AUTH_SCHEME_NTLM);
 constexpr DWORD kScripted = test::kIeProxy | test::kIeAutoConfigUrl | test::kIeAutoDetect;
 
-// Each row: where the proxy comes from, the path asked for on the scripted origin (which also
-// answers as a proxy: 407 NTLM), the policy each request was given, and who got the logon.
+// Each row: where the proxy comes from (mode 2: `proxy` is the machine's), the path asked for
+// on the scripted origin (which answers as a proxy too: 407 NTLM), and what was seen: the
+// lookups, the policy each request was given, and who got the logon.
 struct PolicyRow {
   const char* name;
   int32_t mode;
-  const char* machine_proxy;
   DWORD ie_flags;
-  const char* ie_proxy;
-  const char* ie_bypass;
+  const char* proxy;
+  const char* bypass;
   const char* script;
-  Discovery discovery;
   const wchar_t* path;
-  std::vector<DWORD> autologon;
-  std::vector<std::string> logons;
-  std::vector<std::string> lookups;
+  const char* seen;
 };
 const PolicyRow kPolicyRows[] = {
-    {"ManualIeProxy", kModeIeProxy, "", test::kIeProxy, "127.0.0.1:18081", "", "", Discovery::kNothing,
-     L"/proxy-ntlm", {kHigh, kMedium}, {kProxyLogon}, {}},
-    {"MachineProxy", kModeDefaultProxy, "127.0.0.1:18081", 0, "", "", "", Discovery::kNothing, L"/proxy-ntlm",
-     {kHigh, kMedium}, {kProxyLogon}, {}},
-    {"ConfiguredScriptsProxy", kModeIeProxy, "", kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/ntlm.pac",
-     Discovery::kFinds, L"/proxy-ntlm", {kHigh, kMedium}, {kProxyLogon}, {"script"}},
-    {"DiscoveredProxy", kModeIeProxy, "", kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/missing.pac",
-     Discovery::kFinds, L"/proxy-ntlm", {kHigh}, {}, {"script", "discovery"}},
-    {"ScriptHostAsksForTheLogon", kModeIeProxy, "", kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/login.pac",
-     Discovery::kFinds, L"/proxy-ntlm", {kHigh, kMedium}, {kProxyLogon}, {"script", "script logon"}},
+    {"ManualIeProxy", kModeIeProxy, test::kIeProxy, "127.0.0.1:18081", "", "", L"/proxy-ntlm", "HIGH MEDIUM logon:proxy"},
+    {"MachineProxy", kModeDefaultProxy, 0, "127.0.0.1:18081", "", "", L"/proxy-ntlm", "HIGH MEDIUM logon:proxy"},
+    {"ConfiguredScriptsProxy", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/ntlm.pac",
+     L"/proxy-ntlm", "script, HIGH MEDIUM logon:proxy"},
+    {"DiscoveredProxy", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/missing.pac",
+     L"/proxy-ntlm", "script, discovery, HIGH "},
+    {"ScriptHostAsksForTheLogon", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/login.pac",
+     L"/proxy-ntlm", "script, script logon, HIGH MEDIUM logon:proxy"},
     // 407, raised, then a 302 to a dotless name, which bypasses the proxy: a new request at HIGH.
-    {"RedirectAfterTheRaise", kModeIeProxy, "", test::kIeProxy, "127.0.0.1:18081", "<local>", "", Discovery::kNothing,
-     L"/proxy-ntlm-once/", {kHigh, kMedium, kHigh}, {kProxyLogon}, {}},
-    {"PerSchemeListHttpEntry", kModeIeProxy, "", test::kIeProxy, "http=127.0.0.1:18081;https=127.0.0.1:18443", "", "",
-     Discovery::kNothing, L"/proxy-ntlm", {kHigh, kMedium}, {kProxyLogon}, {}},
+    {"RedirectAfterTheRaise", kModeIeProxy, test::kIeProxy, "127.0.0.1:18081", "<local>", "", L"/proxy-ntlm-once/",
+     "HIGH MEDIUM HIGH logon:proxy"},
+    {"PerSchemeListHttpEntry", kModeIeProxy, test::kIeProxy, "http=127.0.0.1:18081;https=127.0.0.1:18443", "", "",
+     L"/proxy-ntlm", "HIGH MEDIUM logon:proxy"},
     // No entry for http: the line is direct, and the host poses as a proxy.
-    {"PerSchemeListWithoutHttpEntry", kModeIeProxy, "", test::kIeProxy, "https=127.0.0.1:18081", "", "",
-     Discovery::kNothing, L"/proxy-ntlm", {kHigh}, {}, {}},
+    {"PerSchemeListWithoutHttpEntry", kModeIeProxy, test::kIeProxy, "https=127.0.0.1:18081", "", "", L"/proxy-ntlm",
+     "HIGH "},
 };
 
-class ProxyLogonTest : public testing::Test {
+class ProxyLogonTest : public BoundsTest {
  protected:
   void SetUp() override {
-    if (!_wgetenv(L"ZUNO_NETNS")) GTEST_SKIP() << "needs the private test network (run as root)";
-    test::ClearProxySettings();
-    g_platform = PlatformRecord();
-    g_lookups.lookups.clear();
-    SetHttpCallsForTesting(&kRecordingCalls);
+    BoundsTest::SetUp();
+    g_lookups.seen.clear();
+    g_lookups.silent = nullptr;  // (an abandoned lookup may still wait on the last one)
     SetProxyLookupForTesting(StandInLookup);
   }
   void TearDown() override {
-    SetHttpCallsForTesting(nullptr);
     SetProxyLookupForTesting(nullptr);
     SetProxyLookupDeadlineForTesting(0);
-    test::ClearProxySettings();
+    BoundsTest::TearDown();
   }
-  bool Transfer(int32_t mode, const std::wstring& url) {
-    return downloader_.TransferFile(url.c_str(), dir_.Path(L"Setup.dat").c_str(), nullptr, 0, 0, nullptr, mode,
-                                    nullptr, nullptr, nullptr, nullptr);
+  std::string Seen() {
+    std::lock_guard<std::mutex> hold(g_lookups.lock);
+    std::string seen = g_lookups.seen;
+    for (DWORD policy : g_platform.autologon) seen += policy == WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH ? "HIGH " : "MEDIUM ";
+    for (const std::string& logon : g_platform.logons) {
+      seen += logon == "proxy " + std::to_string(WINHTTP_AUTH_SCHEME_NTLM) ? "logon:proxy" : "logon:" + logon;
+    }
+    return seen;
   }
-  HttpDownloader downloader_;
-  test::TempDir dir_;
 };
 class ProxyPolicy : public ProxyLogonTest, public testing::WithParamInterface<PolicyRow> {};
 
 TEST_P(ProxyPolicy, TheLogonGoesOnlyToAProxyAnAdministratorOrTheUserNamed) {
   const PolicyRow& row = GetParam();
-  if (row.machine_proxy[0] != '\0') test::SetDefaultProxy(row.machine_proxy);
-  if (row.ie_flags != 0) test::SetIeSettings(row.ie_flags, row.ie_proxy, row.ie_bypass, row.script);
-  g_lookups.discovery = row.discovery;
+  if (row.mode == kModeDefaultProxy) test::SetDefaultProxy(row.proxy);
+  if (row.mode == kModeIeProxy) test::SetIeSettings(row.ie_flags, row.proxy, row.bypass, row.script);
   std::wstring url = std::wstring(kOrigin) + row.path;
   if (url.back() == L'/') url += std::to_wstring(::GetTickCount());  // a key of this run's own
-  EXPECT_FALSE(Transfer(row.mode, url));
-  EXPECT_EQ(g_platform.autologon, row.autologon);
-  EXPECT_EQ(g_platform.logons, row.logons);
-  EXPECT_EQ(g_lookups.lookups, row.lookups);
+  EXPECT_FALSE(downloader_.TransferFile(url.c_str(), target_.c_str(), nullptr, 0, 0, nullptr, row.mode, nullptr,
+                                        nullptr, nullptr, nullptr));
+  EXPECT_EQ(Seen(), row.seen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, ProxyPolicy, testing::ValuesIn(kPolicyRows),
@@ -637,14 +613,12 @@ INSTANTIATE_TEST_SUITE_P(Sources, ProxyPolicy, testing::ValuesIn(kPolicyRows),
 // goes on through the entered proxy while the lookup still waits.
 TEST_F(ProxyLogonTest, ASilentDiscoveryIsAbandonedAndTheEnteredProxyServes) {
   SetProxyLookupDeadlineForTesting(300);
-  g_lookups.discovery = Discovery::kSilent;
-  g_lookups.release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_lookups.silent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   test::SetIeSettings(kScripted, "127.0.0.1:18090", "", "http://127.0.0.1:18080/missing.pac");
-  EXPECT_TRUE(Transfer(kModeIeProxy, std::wstring(kOrigin) + L"/via"));
-  EXPECT_EQ("proxy", Text(test::ReadFileBytes(dir_.Path(L"Setup.dat"))));
-  ::SetEvent(g_lookups.release);  // the abandoned lookup ends by itself, after its caller went on
-  std::lock_guard<std::mutex> hold(g_lookups.lock);
-  EXPECT_EQ(g_lookups.lookups, (std::vector<std::string>{"script", "discovery"}));
+  EXPECT_TRUE(Fetch(std::wstring(kOrigin) + L"/via", kModeIeProxy));
+  EXPECT_EQ("proxy", Text(Received()));
+  ::SetEvent(g_lookups.silent);  // the abandoned lookup ends only now, long after its caller went on
+  EXPECT_EQ(Seen(), "script, discovery, HIGH ");
 }
 
 TEST_F(BoundsTest, EndlessResendsAndChallengesInTurnEndTheRequest) {
