@@ -119,6 +119,7 @@ add_library(zuno_core STATIC
   download/download_source.cpp
   download/http_downloader.cpp
   download/proxy_discovery.cpp
+  download/redirect.cpp
   download/proxy_modes.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp

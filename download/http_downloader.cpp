@@ -1,5 +1,6 @@
 #include "download/http_downloader.h"
 #include "download/active_downloader.h"
+#include "download/redirect.h"
 
 #include <commctrl.h>
 
@@ -201,47 +202,6 @@ bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* 
     }
     last_status = status;
   }
-}
-
-bool IsRedirect(DWORD status) {
-  return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
-         status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT;
-}
-
-// Where a redirect from the http URL `current` leads: its Location, absolute or a path on the
-// same host, rebuilt from its parts as "http://host:port/path" (a user name or password in it
-// goes no further). Empty for anything else: another scheme (https included), no Location, or
-// one longer than the engine takes.
-WideString RedirectTarget(HINTERNET request, const wchar_t* current) {
-  const WideString location = QueryHeaderText(request, WINHTTP_QUERY_LOCATION);
-  if (location.empty() || location.size() > kMaxUrlTaken || !StartsWithNoCase(current, L"http://")) return WideString();
-  URL_COMPONENTS parts = {};
-  const auto crack = [&parts](const wchar_t* url) {
-    parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    return ::WinHttpCrackUrl(url, 0, 0, &parts) != FALSE;
-  };
-  WideString absolute;
-  const wchar_t* text = location.c_str();
-  if (text[0] == L'/' && text[1] != L'/') {
-    if (!crack(current)) return WideString();
-    wchar_t host[kUrlCapacity];
-    CopyHostName(parts, host);
-    absolute = WideString::Format(L"http://%s:%d%s", host, static_cast<int>(parts.nPort), text);
-    text = absolute.c_str();
-  }
-  if (!StartsWithNoCase(text, L"http://") || !crack(text) ||
-      parts.nScheme != INTERNET_SCHEME_HTTP || parts.dwHostNameLength == 0) {
-    return WideString();
-  }
-  wchar_t host[kUrlCapacity];
-  CopyHostName(parts, host);
-  const WideString path = WideString::Copy(parts.lpszUrlPath, parts.dwUrlPathLength + parts.dwExtraInfoLength);
-  return WideString::Format(L"http://%s:%d%s%s", host, static_cast<int>(parts.nPort), path.empty() ? L"/" : L"",
-                            path.c_str());
 }
 
 }  // namespace
@@ -527,8 +487,8 @@ bool HttpDownloader::OpenHop(Attempt* attempt) {
     return false;
   }
   const WideString& header = attempt->header;
-  return header.empty() ||
-         ::WinHttpAddRequestHeaders(request, header.c_str(), static_cast<DWORD>(header.size()), WINHTTP_ADDREQ_FLAG_ADD);
+  return header.empty() || ::WinHttpAddRequestHeaders(request, header.c_str(), static_cast<DWORD>(header.size()),
+                                                     WINHTTP_ADDREQ_FLAG_ADD);
 }
 
 bool HttpDownloader::Exchange(const wchar_t* user_name, const wchar_t* password, Attempt* attempt, DWORD* status) {
@@ -539,9 +499,12 @@ bool HttpDownloader::Exchange(const wchar_t* user_name, const wchar_t* password,
     const bool proxy_logon = ProxyMayHaveTheLogon(attempt->url.c_str());
     if (RunRequestLoop(attempt->request.get(), user_name, password, proxy_logon, status)) return true;
     if (!IsRedirect(*status)) return false;
-    WideString next = RedirectTarget(attempt->request.get(), attempt->url.c_str());
-    DebugTrace(L"nStatus: %d sRedirect: %s", static_cast<int>(*status),
-               next.empty() ? L"(refused: not an http URL)" : hop == kMaxRedirects ? L"(refused: too many)" : next.c_str());
+    const WideString location = QueryHeaderText(attempt->request.get(), WINHTTP_QUERY_LOCATION);
+    WideString next = RedirectTarget(location.c_str(), attempt->url.c_str());
+    const wchar_t* shown = next.empty() ? L"(refused: not an http URL)"
+                           : hop == kMaxRedirects ? L"(refused: too many)"
+                                                  : next.c_str();
+    DebugTrace(L"nStatus: %d sRedirect: %s", static_cast<int>(*status), shown);
     if (next.empty() || hop == kMaxRedirects) return false;
     attempt->url = std::move(next);
     if (!OpenHop(attempt)) return false;

@@ -86,7 +86,9 @@ enum class Lookup { kFound, kFailed, kAbandoned };
 // object alive for a call still running on it) and its thread left to end by itself.
 Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const wchar_t* script_url, BOOL logon,
               FoundProxy* found, DWORD* error) {
-  const wchar_t* what = flags == WINHTTP_AUTOPROXY_AUTO_DETECT ? L"discovery" : logon ? L"script, with the logon" : L"script";
+  const wchar_t* what = flags == WINHTTP_AUTOPROXY_AUTO_DETECT ? L"discovery"
+                        : logon                                ? L"script, with the logon"
+                                                               : L"script";
   LookupJob* job = new (std::nothrow) LookupJob;
   *error = ERROR_NOT_ENOUGH_MEMORY;
   if (job == nullptr) return Lookup::kFailed;
@@ -99,8 +101,10 @@ Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const 
     job->options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
   }
   job->options.fAutoLogonIfChallenged = logon;
-  job->session = ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  win::UniqueKernelHandle thread(job->session != nullptr ? ::CreateThread(nullptr, 0, RunLookup, job, 0, nullptr) : nullptr);
+  job->session =
+      ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  win::UniqueKernelHandle thread(job->session != nullptr ? ::CreateThread(nullptr, 0, RunLookup, job, 0, nullptr)
+                                                         : nullptr);
   if (!thread) {
     *error = ::GetLastError();
     if (job->session != nullptr) ::WinHttpCloseHandle(job->session);

@@ -135,8 +135,9 @@ win::UniqueInternetHandle HttpDownloader::OpenIeProxySession(const wchar_t* user
     return win::UniqueInternetHandle(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                                    WINHTTP_NO_PROXY_BYPASS, 0));
   }
-  return win::UniqueInternetHandle(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, entry.c_str(),
-                                                 session_bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : session_bypass_.c_str(), 0));
+  const wchar_t* bypass = session_bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : session_bypass_.c_str();
+  return win::UniqueInternetHandle(
+      ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, entry.c_str(), bypass, 0));
 }
 
 bool HttpDownloader::ProxyMayHaveTheLogon(const wchar_t* url) const {

@@ -161,12 +161,9 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(self.send(407, b"logon?", [("Proxy-Authenticate", "NTLM")]))
         elif path.startswith("/proxy-ntlm-once/"):
             with RESUME_LOCK:
-                index = RESUME_COUNTS.get(path, 0)
-                RESUME_COUNTS[path] = index + 1
-            if index == 0:
-                self.wfile.write(self.send(407, b"logon?", [("Proxy-Authenticate", "NTLM")]))
-            else:
-                self.wfile.write(self.send(302, b"moved", [("Location", "http://localhost:18081/ntlm401")]))
+                RESUME_COUNTS[path] = index = RESUME_COUNTS.get(path, 0) + 1
+            ntlm, moved = [("Proxy-Authenticate", "NTLM")], [("Location", "http://localhost:18081/ntlm401")]
+            self.wfile.write(self.send(407, b"logon?", ntlm) if index == 1 else self.send(302, b"moved", moved))
         elif path == "/ntlm401":
             self.wfile.write(self.send(401, b"logon?", [("WWW-Authenticate", "NTLM")]))
         elif path == "/via":

@@ -427,8 +427,7 @@ TEST_F(Scenario, ARedirectToAMirrorIsFollowedDirectly) {
   EXPECT_TRUE(Traced(run, L"nStatus: 302 sRedirect: http://mirror.zuno.example:80/OG3tup2015")) << Report(run);
 }
 
-// The script the user's settings name lies on a host that takes the request and never answers:
-// the lookup is left behind at its deadline and the entered proxy serves.
+// The configured script's host takes the request and never answers: the entered proxy serves.
 TEST_F(Scenario, ASilentScriptHostIsLeftBehindAndTheEnteredProxyServes) {
   Touch(L"proxy-only");
   test::SetIeSettings(test::kIeProxy | test::kIeAutoConfigUrl | test::kIeAutoDetect, "127.0.0.1:18090", "",
