@@ -121,6 +121,8 @@ add_library(zuno_core STATIC
   download/download_source.cpp
   download/failure_cause.cpp
   download/http_downloader.cpp
+  download/proxy_discovery.cpp
+  download/redirect.cpp
   download/proxy_modes.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp

@@ -1,5 +1,6 @@
 #include "download/http_downloader.h"
 #include "download/active_downloader.h"
+#include "download/redirect.h"
 
 #include <commctrl.h>
 
@@ -402,9 +403,7 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   if (!OpenRequest(url, mode, &attempt)) return false;
 
   DWORD status = 0;
-  const bool proxy_logon = (mode == kModeDefaultProxy || mode == kModeIeProxy) && session_proxied_;
-  ::SetLastError(ERROR_SUCCESS);  // what the exchange leaves is its own error, or none
-  const bool answered = RunRequestLoop(attempt.request.get(), user_name, password, proxy_logon, &status);
+  const bool answered = Exchange(user_name, password, &attempt, &status);
   status_ = status;
   if (!answered) {
     // The bytes on disk lie past the file's end now: what comes next starts from zero.
@@ -425,21 +424,7 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
   attempt->session = OpenSession(kUserAgent, mode, normalized);
   // (Mode 3 without a proxy in the user's settings has no way out: as no connection.)
   if (!attempt->session) return Fail(kStageFailed);
-  // What fails from here on is this machine's doing, not the network's.
-  constexpr FailureCause kLocalFault = FailureCause::kOther;
   SetStage(kStageSessionOpened);
-
-  URL_COMPONENTS components = {};
-  components.dwStructSize = sizeof(components);
-  components.dwSchemeLength = static_cast<DWORD>(-1);
-  components.dwHostNameLength = static_cast<DWORD>(-1);
-  components.dwUrlPathLength = static_cast<DWORD>(-1);
-  components.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!::WinHttpCrackUrl(normalized, 0, 0, &components)) return Fail(kStageFailed, kLocalFault);
-  SetStage(kStageUrlParsed);
-  wchar_t host[kUrlCapacity];
-  CopyHostName(components, host);
-
   if (connect_timeout_ != 0) {
     ::WinHttpSetTimeouts(attempt->session.get(), resolve_timeout_, connect_timeout_, send_timeout_, receive_timeout_);
     // Without it a server that takes the request and never answers holds the attempt for
@@ -448,8 +433,26 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
     ::WinHttpSetOption(attempt->session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                        sizeof(response_timeout));
   }
+  attempt->url = WideString::Copy(normalized);
+  // What fails from here on is this machine's doing, not the network's.
+  return OpenHop(attempt) || Fail(kStageFailed, FailureCause::kOther);
+}
+
+bool HttpDownloader::OpenHop(Attempt* attempt) {
+  attempt->request.reset();
+  attempt->connection.reset();
+  URL_COMPONENTS components = {};
+  components.dwStructSize = sizeof(components);
+  components.dwSchemeLength = static_cast<DWORD>(-1);
+  components.dwHostNameLength = static_cast<DWORD>(-1);
+  components.dwUrlPathLength = static_cast<DWORD>(-1);
+  components.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!::WinHttpCrackUrl(attempt->url.c_str(), 0, 0, &components)) return false;
+  SetStage(kStageUrlParsed);
+  wchar_t host[kUrlCapacity];
+  CopyHostName(components, host);
   attempt->connection.reset(::WinHttpConnect(attempt->session.get(), host, components.nPort, 0));
-  if (!attempt->connection) return Fail(kStageFailed, kLocalFault);
+  if (!attempt->connection) return false;
   SetStage(kStageConnected);
 
   const wchar_t* accept_types[] = {L"text/*", L"application/*", L"image/*", nullptr};
@@ -457,20 +460,42 @@ bool HttpDownloader::OpenRequest(const wchar_t* url, int32_t mode, Attempt* atte
   const DWORD flags = WINHTTP_FLAG_REFRESH | (components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
   attempt->request.reset(::WinHttpOpenRequest(attempt->connection.get(), L"GET", components.lpszUrlPath, L"HTTP/1.1",
                                               WINHTTP_NO_REFERER, accept_types, flags));
-  if (!attempt->request) return Fail(kStageFailed, kLocalFault);
+  if (!attempt->request) return false;
   SetStage(kStageRequestOpened);
   // The download host never gets the logged-on user's credentials, however the platform
-  // classifies it: a request that cannot be told so is not sent.
+  // classifies it; and the platform follows no redirect by itself (a request raised for its
+  // proxy would carry the raise to wherever it is sent). A request that cannot be told both
+  // is not sent.
   DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-  if (!Calls().set_option(attempt->request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon))) {
-    return Fail(kStageFailed, kLocalFault);
+  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+  HINTERNET request = attempt->request.get();
+  if (!Calls().set_option(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon)) ||
+      !Calls().set_option(request, WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects, sizeof(no_redirects))) {
+    return false;
   }
   const WideString& header = attempt->header;
-  if (!header.empty() && !::WinHttpAddRequestHeaders(attempt->request.get(), header.c_str(),
-                                                     static_cast<DWORD>(header.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
-    return Fail(kStageFailed, kLocalFault);
+  return header.empty() || ::WinHttpAddRequestHeaders(request, header.c_str(), static_cast<DWORD>(header.size()),
+                                                     WINHTTP_ADDREQ_FLAG_ADD);
+}
+
+bool HttpDownloader::Exchange(const wchar_t* user_name, const wchar_t* password, Attempt* attempt, DWORD* status) {
+  for (int hop = 0;; ++hop) {
+    ::SetLastError(ERROR_SUCCESS);  // what the exchange leaves is its own error, or none
+    // Each request (each hop a new one, at the HIGH policy) lets its proxy have the user's logon
+    // only on its own 407, and only where that proxy carries the hop's host.
+    const bool proxy_logon = ProxyMayHaveTheLogon(attempt->url.c_str());
+    if (RunRequestLoop(attempt->request.get(), user_name, password, proxy_logon, status)) return true;
+    if (!IsRedirect(*status)) return false;
+    const WideString location = QueryHeaderText(attempt->request.get(), WINHTTP_QUERY_LOCATION);
+    WideString next = RedirectTarget(location.c_str(), attempt->url.c_str());
+    const wchar_t* shown = next.empty() ? L"(refused: not an http URL)"
+                           : hop == kMaxRedirects ? L"(refused: too many)"
+                                                  : next.c_str();
+    DebugTrace(L"nStatus: %d sRedirect: %s", static_cast<int>(*status), shown);
+    if (next.empty() || hop == kMaxRedirects) return false;
+    attempt->url = std::move(next);
+    if (!OpenHop(attempt)) return false;
   }
-  return true;
 }
 
 bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "download/failure_cause.h"
+#include "download/proxy_discovery.h"
 #include "package/package_codec.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
@@ -90,6 +91,10 @@ constexpr DWORD kStallWindowMs = 60000;
 // The most the engine reads at once.
 constexpr DWORD kMaxChunkBytes = 65536;
 
+// The most redirects one attempt follows. The engine follows them itself, each hop a new
+// request (see TransferFile), to http URLs only.
+constexpr int kMaxRedirects = 5;
+
 // How often one connection mode resumes a broken download, and the waits before each try.
 constexpr int kResumeTries = 3;
 constexpr DWORD kResumeWaitsMs[kResumeTries] = {1000, 2000, 4000};
@@ -132,7 +137,7 @@ class HttpDownloader {
                     TransferProgress* progress);
 
   // A WinHTTP session for `mode`, or null. Mode 3 asks for the proxy that serves `url`.
-  // Records whether the session goes through a proxy.
+  // Records the session's proxy and where it came from.
   [[nodiscard]] win::UniqueInternetHandle OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url);
   // Reads a fresh copy of the current user's IE proxy settings; true when one is now held.
   bool LoadIeProxyConfig();
@@ -182,6 +187,7 @@ class HttpDownloader {
     TransferProgress* progress = nullptr;
     const wchar_t* file_path = nullptr;
     WideString header;  // Range (and If-Range), or empty
+    WideString url;     // the URL of the current request: the attempt's, or a redirect's
     win::UniqueInternetHandle session;
     win::UniqueInternetHandle connection;
     win::UniqueInternetHandle request;
@@ -192,6 +198,14 @@ class HttpDownloader {
   // The phases of TransferFile: the session, connection and request (stages 1 to 4); the
   // response taken and the file prepared for it; the body read into the file.
   bool OpenRequest(const wchar_t* url, int32_t mode, Attempt* attempt);
+  // The connection and request for the attempt's current URL (stages 2 to 4); false, with the
+  // platform's error, when one cannot be made.
+  bool OpenHop(Attempt* attempt);
+  // Runs the request, following redirects; true once one is answered with 200 or 206.
+  bool Exchange(const wchar_t* user_name, const wchar_t* password, Attempt* attempt, DWORD* status);
+  win::UniqueInternetHandle OpenIeProxySession(const wchar_t* user_agent, const wchar_t* url);
+  // Whether the session's proxy may have the user's own logon for a request to `url`.
+  [[nodiscard]] bool ProxyMayHaveTheLogon(const wchar_t* url) const;
   bool AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,
                       Attempt* attempt);
   bool ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt);
@@ -238,7 +252,11 @@ class HttpDownloader {
   DWORD attempt_start_ = 0;      // GetTickCount at the attempt's start
   uint64_t space_needed_ = 0;
   uint64_t space_free_ = 0;
-  bool session_proxied_ = false; // the last session opened goes through a proxy
+  // The proxy list of the last session opened (empty: none), its bypass list, and where the
+  // proxy came from.
+  WideString session_proxy_;
+  WideString session_bypass_;
+  ProxySource session_source_ = ProxySource::kNone;
 };
 
 // `url` with "http://" in front unless it starts with http:// or https:// (any case); at

@@ -1,8 +1,9 @@
 // How a session is opened for each connection mode, and the user's IE proxy settings.
 #include "download/http_downloader.h"
+#include "download/proxy_discovery.h"
 
 #include <cwchar>
-#include <cwctype>
+#include <utility>
 
 #include "win/internet_handle.h"
 #include "win/trace.h"
@@ -45,132 +46,104 @@ bool HttpDownloader::LoadIeProxyConfig() {
 
 namespace {
 
-// `text` (its first `length` characters) matches `pattern` ('*' any run), any case.
-bool Matches(const wchar_t* pattern, size_t pattern_length, const wchar_t* text, size_t length) {
-  if (pattern_length == 0) return length == 0;
-  if (*pattern == L'*') {
-    for (size_t skip = 0; skip <= length; ++skip) {
-      if (Matches(pattern + 1, pattern_length - 1, text + skip, length - skip)) return true;
-    }
-    return false;
-  }
-  return length > 0 && towupper(*pattern) == towupper(*text) &&
-         Matches(pattern + 1, pattern_length - 1, text + 1, length - 1);
-}
-
-// Whether the proxy `proxy` with the bypass list `bypass` serves `url` (a proxy is named and
-// the URL's host is on no entry of the list). Entries it cannot read are taken to match: the
-// answer may be "no" wrongly, never "yes".
-bool ProxyServes(const wchar_t* proxy, const wchar_t* bypass, const wchar_t* url) {
-  if (proxy == nullptr || proxy[0] == L'\0') return false;
-  URL_COMPONENTS components = {};
-  components.dwStructSize = sizeof(components);
-  components.dwHostNameLength = static_cast<DWORD>(-1);
-  if (url == nullptr || !::WinHttpCrackUrl(url, 0, 0, &components) || components.dwHostNameLength == 0) return false;
-  const wchar_t* host = components.lpszHostName;
-  const size_t host_length = components.dwHostNameLength;
-  for (const wchar_t* entry = bypass; entry != nullptr && *entry != L'\0';) {
-    const size_t length = wcscspn(entry, L"; \t\r\n,");
-    if (length == 7 && _wcsnicmp(entry, L"<local>", 7) == 0) {
-      if (wmemchr(host, L'.', host_length) == nullptr) return false;
-    } else if (length > 0 && (wmemchr(entry, L':', length) != nullptr || wmemchr(entry, L'/', length) != nullptr ||
-                              wmemchr(entry, L'<', length) != nullptr || Matches(entry, length, host, host_length))) {
-      return false;
-    }
-    entry += length;
-    if (*entry != L'\0') ++entry;
-  }
-  return true;
-}
-
-// The machine's default WinHTTP proxy, which mode 2 goes through, for the log; and whether it
-// sends `url` through a proxy.
-bool TraceDefaultProxy(const wchar_t* url) {
+// The machine's default WinHTTP proxy, which mode 2 goes through, for the log and into
+// `proxy` and `bypass`; false when it names none.
+bool ReadDefaultProxy(WideString* proxy, WideString* bypass) {
   WINHTTP_PROXY_INFO info = {};
   if (!::WinHttpGetDefaultProxyConfiguration(&info)) {
     TraceProxy(kModeDefaultProxy, L"sProxy", L"(unknown)");
     return false;
   }
-  win::UniqueGlobalMemory proxy(info.lpszProxy);
-  win::UniqueGlobalMemory bypass(info.lpszProxyBypass);
-  const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  win::UniqueGlobalMemory proxy_text(info.lpszProxy);
+  win::UniqueGlobalMemory bypass_text(info.lpszProxyBypass);
+  const bool named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr;
   TraceProxy(kModeDefaultProxy, L"sProxy", named ? info.lpszProxy : nullptr);
-  return named && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
+  if (!named) return false;
+  *proxy = WideString::Copy(info.lpszProxy);
+  *bypass = WideString::Copy(info.lpszProxyBypass);
+  return true;
 }
 
 }  // namespace
 
 win::UniqueInternetHandle HttpDownloader::OpenSession(const wchar_t* user_agent, int32_t mode, const wchar_t* url) {
   using Session = win::UniqueInternetHandle;
-  session_proxied_ = mode == kModeNamedProxy;
+  session_source_ = ProxySource::kNone;
+  session_proxy_ = WideString();
+  session_bypass_ = WideString();
   switch (mode) {
     case kModeDirect:
       TraceProxy(mode, L"sProxy", nullptr);
       return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                    WINHTTP_NO_PROXY_BYPASS, 0));
     case kModeDefaultProxy:
-      session_proxied_ = TraceDefaultProxy(url);
+      // The machine's default proxy: only an administrator sets it (netsh winhttp).
+      if (ReadDefaultProxy(&session_proxy_, &session_bypass_)) session_source_ = ProxySource::kMachine;
       return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                    WINHTTP_NO_PROXY_BYPASS, 0));
     case kModeNamedProxy: {
+      // The caller's own proxy, answered with the caller's own credentials alone.
       WideString proxy = WideString::Format(L"%s:%d", NamedProxySettings.host, NamedProxySettings.port);
       TraceProxy(mode, L"sProxy", proxy.c_str());
-      return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0));
+      session_source_ = ProxySource::kCaller;
+      session_bypass_ = WideString::Copy(L"<local>");
+      Session session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0));
+      session_proxy_ = std::move(proxy);
+      return session;
     }
     case kModeIeProxy:
-      break;
+      return OpenIeProxySession(user_agent, url);
     default:
       return Session();
   }
+}
 
+win::UniqueInternetHandle HttpDownloader::OpenIeProxySession(const wchar_t* user_agent, const wchar_t* url) {
   // Mode 3 needs a proxy server entered by hand in the user's settings.
   if (ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
     if (!LoadIeProxyConfig() || ie_proxy_config_ == nullptr || ie_proxy_config_->lpszProxy == nullptr) {
-      TraceProxy(mode, L"sProxy", nullptr);
-      return Session();
+      TraceProxy(kModeIeProxy, L"sProxy", nullptr);
+      return win::UniqueInternetHandle();
     }
   }
-  TraceProxy(mode, L"sProxy", ie_proxy_config_->lpszProxy);
-  win::UniqueInternetHandle session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                                                 ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, 0));
-  session_proxied_ = ProxyServes(ie_proxy_config_->lpszProxy, ie_proxy_config_->lpszProxyBypass, url);
-  if (!session || !ie_proxy_config_->fAutoDetect) return session;
+  const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config = *ie_proxy_config_;
+  TraceProxy(kModeIeProxy, L"sProxy", config.lpszProxy);
+  // The proxy entered by hand in the user's own settings: the user named it.
+  session_source_ = ProxySource::kEntered;
+  session_proxy_ = WideString::Copy(config.lpszProxy);
+  session_bypass_ = WideString::Copy(config.lpszProxyBypass);
 
-  // Detection asked for: the auto-config script first, then DHCP and DNS discovery. What is
-  // found replaces the entered proxy for this session; nothing found keeps it.
-  WINHTTP_AUTOPROXY_OPTIONS options = {};
-  options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-  options.lpszAutoConfigUrl = ie_proxy_config_->lpszAutoConfigUrl;
-  options.fAutoLogonIfChallenged = TRUE;
-  WINHTTP_PROXY_INFO info = {};
-  BOOL found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
-  if (!found) {
-    options = {};
-    options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    // Whoever answers on the network for the discovery gets no logon.
-    options.fAutoLogonIfChallenged = FALSE;
-    info = {};
-    found = ::WinHttpGetProxyForUrl(session.get(), url, &options, &info);
+  // Detection asked for: the auto-config script first, then DHCP and DNS discovery (each
+  // bounded in time). What is found replaces the entered proxy for this attempt; nothing found
+  // keeps it. The script's proxy was named by the script the user's settings name; a
+  // discovered one by whoever answered on the network, and it never gets the user's logon.
+  FoundProxy found;
+  const ProxySource source = FindProxyForUrl(user_agent, url, config, &found);
+  if (source != ProxySource::kNone) {
+    TraceProxy(kModeIeProxy, source == ProxySource::kScript ? L"sScriptProxy" : L"sDiscoveredProxy",
+               found.direct ? nullptr : found.proxy.c_str());
+    session_source_ = found.direct ? ProxySource::kNone : source;
+    session_proxy_ = std::move(found.proxy);
+    session_bypass_ = std::move(found.bypass);
   }
-  if (!found) return session;
-  win::UniqueGlobalMemory found_proxy(info.lpszProxy);
-  win::UniqueGlobalMemory found_bypass(info.lpszProxyBypass);
-  // The discovered proxy replaces the entered one for this attempt. Setting it on the open
-  // session (WINHTTP_OPTION_PROXY) is what Windows offers, but Wine 8 ignores that option,
-  // so a session is opened afresh with it; on Windows the two come to the same.
-  const bool direct = info.dwAccessType == WINHTTP_ACCESS_TYPE_NO_PROXY || info.lpszProxy == nullptr;
-  session_proxied_ = !direct && ProxyServes(info.lpszProxy, info.lpszProxyBypass, url);
-  TraceProxy(mode, L"sDiscoveredProxy", direct ? nullptr : info.lpszProxy);
-  HINTERNET replaced = direct ? ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                              WINHTTP_NO_PROXY_BYPASS, 0)
-                              : ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, info.lpszProxy,
-                                              info.lpszProxyBypass, 0);
-  if (replaced == nullptr) {
-    // Could not open one: the session of the entered proxy takes the option instead.
-    ::WinHttpSetOption(session.get(), WINHTTP_OPTION_PROXY, &info, sizeof(info));
-  } else {
-    session.reset(replaced);
+  // The session goes through the entry of the list that serves the URL's scheme, as WinHTTP
+  // would pick it, or straight to the host when none does. (A found proxy is applied by opening
+  // the session with it: Wine 8 ignores WINHTTP_OPTION_PROXY on an open session, and on Windows
+  // the two come to the same.)
+  const WideString entry = ProxyEntryFor(session_proxy_.c_str(), url);
+  if (entry.empty()) {
+    return win::UniqueInternetHandle(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                                   WINHTTP_NO_PROXY_BYPASS, 0));
   }
-  return session;
+  const wchar_t* bypass = session_bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : session_bypass_.c_str();
+  return win::UniqueInternetHandle(
+      ::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, entry.c_str(), bypass, 0));
+}
+
+bool HttpDownloader::ProxyMayHaveTheLogon(const wchar_t* url) const {
+  // Only a proxy an administrator or the user named: the machine's (mode 2), the one entered by
+  // hand or the one the configured script named (mode 3); and only where it carries this URL.
+  const bool named = session_source_ == ProxySource::kMachine || session_source_ == ProxySource::kEntered ||
+                     session_source_ == ProxySource::kScript;
+  return named && ProxyServes(session_proxy_.c_str(), session_bypass_.c_str(), url);
 }

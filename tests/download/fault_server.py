@@ -17,6 +17,7 @@
                        request appended to requests-KEY.log beside MODE_FILE
   /proxy-ntlm          407 asking for NTLM, as a company proxy does (also when this server is
                        asked as a proxy, for any host)
+  /proxy-ntlm-once/KEY 407 asking for NTLM the first time, then 302 to http://localhost:18081/ntlm401
   /ntlm401             401 asking for NTLM
   /via                 "proxy" when the request came through a proxy (Via header), else "direct"
   /echo/...            the request path as the body
@@ -158,6 +159,11 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(self.send(407, b"proxy?", [("Proxy-Authenticate", 'Basic realm="zuno"')]))
         elif path == "/proxy-ntlm":
             self.wfile.write(self.send(407, b"logon?", [("Proxy-Authenticate", "NTLM")]))
+        elif path.startswith("/proxy-ntlm-once/"):
+            with RESUME_LOCK:
+                RESUME_COUNTS[path] = index = RESUME_COUNTS.get(path, 0) + 1
+            ntlm, moved = [("Proxy-Authenticate", "NTLM")], [("Location", "http://localhost:18081/ntlm401")]
+            self.wfile.write(self.send(407, b"logon?", ntlm) if index == 1 else self.send(302, b"moved", moved))
         elif path == "/ntlm401":
             self.wfile.write(self.send(401, b"logon?", [("WWW-Authenticate", "NTLM")]))
         elif path == "/via":

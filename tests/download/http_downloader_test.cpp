@@ -10,10 +10,12 @@
 
 #include <cstdlib>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "download/download_source.h"
+#include "download/proxy_discovery.h"
 #include "tests/download/proxy_settings.h"
 #include "tests/support/temp_dir.h"
 #include "win/clock.h"
@@ -505,6 +507,116 @@ TEST_F(BoundsTest, OnlyAProxyGetsTheUsersLogon) {
   EXPECT_FALSE(transfer(L"/proxy-ntlm", kModeDefaultProxy));
   EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(4, kHigh));
   EXPECT_TRUE(g_platform.logons.empty());
+}
+
+// ---- Who gets the user's logon: one row per source of the proxy ---------------------------------
+
+// The proxy lookups, through the seam: the script is Wine's own lookup but for login.pac, whose
+// host asks for the logon (Wine reports any refusal as 12167); discovery is ours, as the test
+// network has nothing to answer it: it names the scripted origin, or never answers until released.
+struct LookupRecord {
+  std::mutex lock;
+  std::string seen;  // "script, ", "script logon, ", "discovery, " in turn
+  HANDLE silent = nullptr;
+} g_lookups;
+
+BOOL WINAPI StandInLookup(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
+                          WINHTTP_PROXY_INFO* info) {
+  const bool script = options->dwFlags == WINHTTP_AUTOPROXY_CONFIG_URL;
+  const bool logon = options->fAutoLogonIfChallenged != FALSE;
+  std::unique_lock<std::mutex> hold(g_lookups.lock);
+  g_lookups.seen += script ? (logon ? "script logon, " : "script, ") : "discovery, ";
+  hold.unlock();
+  if (script && !wcsstr(options->lpszAutoConfigUrl, L"/login.pac")) {
+    return ::WinHttpGetProxyForUrl(session, url, options, info);
+  }
+  if (script && !logon) return ::SetLastError(ERROR_WINHTTP_LOGIN_FAILURE), FALSE;
+  if (!script && g_lookups.silent != nullptr) return ::WaitForSingleObject(g_lookups.silent, INFINITE), FALSE;
+  static const wchar_t kProxy[] = L"127.0.0.1:18081";
+  info->dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  info->lpszProxy = static_cast<wchar_t*>(memcpy(::GlobalAlloc(GMEM_FIXED, sizeof(kProxy)), kProxy, sizeof(kProxy)));
+  return TRUE;
+}
+
+constexpr DWORD kHighPolicy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+constexpr DWORD kScripted = test::kIeProxy | test::kIeAutoConfigUrl | test::kIeAutoDetect;
+
+// Each row: where the proxy comes from (mode 2: `proxy` is the machine's), the path asked for
+// on the scripted origin (which answers as a proxy too: 407 NTLM), and what was seen: the
+// lookups, the policy each request was given, and who got the logon.
+struct PolicyRow {
+  const char *name;
+  int32_t mode;
+  DWORD ie_flags;
+  const char *proxy, *bypass, *script;
+  const wchar_t* path;
+  const char* seen;
+};
+const PolicyRow kPolicyRows[] = {
+    {"ManualIeProxy", kModeIeProxy, test::kIeProxy, "127.0.0.1:18081", "", "", L"/proxy-ntlm",
+     "HIGH MEDIUM logon:proxy"},
+    {"MachineProxy", kModeDefaultProxy, 0, "127.0.0.1:18081", "", "", L"/proxy-ntlm", "HIGH MEDIUM logon:proxy"},
+    {"ConfiguredScriptsProxy", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/ntlm.pac",
+     L"/proxy-ntlm", "script, HIGH MEDIUM logon:proxy"},
+    {"DiscoveredProxy", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/missing.pac",
+     L"/proxy-ntlm", "script, discovery, HIGH "},
+    {"ScriptHostAsksForTheLogon", kModeIeProxy, kScripted, "127.0.0.1:18099", "", "http://127.0.0.1:18080/login.pac",
+     L"/proxy-ntlm", "script, script logon, HIGH MEDIUM logon:proxy"},
+    // 407, raised, then a 302 to a dotless name, which bypasses the proxy: a new request at HIGH.
+    {"RedirectAfterTheRaise", kModeIeProxy, test::kIeProxy, "127.0.0.1:18081", "<local>", "", L"/proxy-ntlm-once/",
+     "HIGH MEDIUM HIGH logon:proxy"},
+    {"PerSchemeListHttpEntry", kModeIeProxy, test::kIeProxy, "http=127.0.0.1:18081;https=127.0.0.1:18443", "", "",
+     L"/proxy-ntlm", "HIGH MEDIUM logon:proxy"},
+    {"PerSchemeListWithoutHttpEntryIsDirect", kModeIeProxy, test::kIeProxy, "https=127.0.0.1:18081", "", "",
+     L"/proxy-ntlm", "HIGH "},
+};
+
+class ProxyLogonTest : public BoundsTest {
+ protected:
+  void SetUp() override {
+    BoundsTest::SetUp();
+    g_lookups.seen.clear();
+    g_lookups.silent = nullptr;  // (an abandoned lookup may still wait on the last one)
+    SetProxyLookupForTesting(StandInLookup);
+  }
+  void TearDown() override {
+    SetProxyLookupForTesting(nullptr);
+    SetProxyLookupDeadlineForTesting(0);
+    BoundsTest::TearDown();
+  }
+  std::string Seen() {
+    std::lock_guard<std::mutex> hold(g_lookups.lock);
+    std::string seen = g_lookups.seen;
+    for (DWORD policy : g_platform.autologon) seen += policy == kHighPolicy ? "HIGH " : "MEDIUM ";
+    for (const std::string& logon : g_platform.logons) seen += "logon:" + logon.substr(0, logon.find(' '));
+    return seen;
+  }
+};
+class ProxyPolicy : public ProxyLogonTest, public testing::WithParamInterface<PolicyRow> {};
+
+TEST_P(ProxyPolicy, TheLogonGoesOnlyToAProxyAnAdministratorOrTheUserNamed) {
+  const PolicyRow& row = GetParam();
+  if (row.mode == kModeDefaultProxy) test::SetDefaultProxy(row.proxy);
+  if (row.mode == kModeIeProxy) test::SetIeSettings(row.ie_flags, row.proxy, row.bypass, row.script);
+  std::wstring url = std::wstring(kOrigin) + row.path;
+  if (url.back() == L'/') url += std::to_wstring(::GetTickCount());  // a key of this run's own
+  EXPECT_FALSE(downloader_.TransferFile(url.c_str(), target_.c_str(), nullptr, 0, 0, nullptr, row.mode, nullptr,
+                                        nullptr, nullptr, nullptr));
+  EXPECT_EQ(Seen(), row.seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ProxyPolicy, testing::ValuesIn(kPolicyRows),
+                         [](const testing::TestParamInfo<PolicyRow>& info) { return std::string(info.param.name); });
+
+// A discovery that never answers is abandoned at the (scaled) deadline; the entered proxy serves.
+TEST_F(ProxyLogonTest, ASilentDiscoveryIsAbandonedAndTheEnteredProxyServes) {
+  SetProxyLookupDeadlineForTesting(300);
+  g_lookups.silent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  test::SetIeSettings(kScripted, "127.0.0.1:18090", "", "http://127.0.0.1:18080/missing.pac");
+  EXPECT_TRUE(Fetch(std::wstring(kOrigin) + L"/via", kModeIeProxy));
+  EXPECT_EQ("proxy", Text(Received()));
+  ::SetEvent(g_lookups.silent);  // the abandoned lookup ends only now, long after its caller went on
+  EXPECT_EQ(Seen(), "script, discovery, HIGH ");
 }
 
 TEST_F(BoundsTest, EndlessResendsAndChallengesInTurnEndTheRequest) {

@@ -10,7 +10,8 @@
 #         refuses (403) every request that does not come through the open proxy, whose
 #         outgoing address is 127.0.0.2; STATE/e2e/slow sends at 200 KB/s;
 #         STATE/e2e/direct-silent takes every request that does not come through the open
-#         proxy and never answers it.
+#         proxy and never answers it; STATE/e2e/moved answers every request for
+#         download.zuno.example with 302 to the same path on mirror.zuno.example (this server).
 # servers.sh up|down STATE
 set -euo pipefail
 cmd=$1
@@ -53,6 +54,7 @@ def body(n):
 open(www + "/small.bin", "wb").write(body(5000))
 open(www + "/big.bin", "wb").write(body(300000))
 open(www + "/proxy.pac", "w").write('function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:18090"; }\n')
+open(www + "/ntlm.pac", "w").write('function FindProxyForURL(url, host) { return "PROXY 127.0.0.1:18081"; }\n')
 PY
 
 cat >"$state/nginx.conf" <<NGINX
@@ -86,6 +88,10 @@ http {
     if (-f $state/e2e/direct-silent) { set \$silent "S"; }
     if (\$remote_addr != "127.0.0.2") { set \$silent "\${silent}D"; }
     if (\$silent = "SD") { rewrite ^ /zuno-silent last; }
+    set \$moved "";
+    if (-f $state/e2e/moved) { set \$moved "M"; }
+    if (\$host = "download.zuno.example") { set \$moved "\${moved}D"; }
+    if (\$moved = "MD") { return 302 http://mirror.zuno.example\$request_uri; }
     if (-f $state/e2e/slow) { set \$limit_rate 200k; }
     location / { try_files \$uri @scripted; }
     location = /zuno-silent {

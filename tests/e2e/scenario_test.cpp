@@ -211,7 +211,7 @@ class Scenario : public testing::Test {
     e2e_ = Env(L"ZUNO_E2E_DIR");
     if (Env(L"ZUNO_NETNS") != L"1" || e2e_.empty()) GTEST_SKIP() << "needs the test network namespace";
     test::ClearProxySettings();
-    for (const wchar_t* name : {L"mode", L"proxy-only", L"slow", L"direct-silent", L"origin.bin"}) {
+    for (const wchar_t* name : {L"mode", L"proxy-only", L"slow", L"direct-silent", L"moved", L"origin.bin"}) {
       ::DeleteFileW(E2e(name).c_str());
     }
     test::RemoveTree(E2e(L"www"));
@@ -410,6 +410,31 @@ TEST_F(Scenario, ProxyAutoConfigurationThroughTheIeSettings) {
   const Outcome run = Drive(L"");
   ExpectLaunched(run, L"", kLanguageVietnamese);
   EXPECT_TRUE(run.StatusSeen(Text(5, kLanguageVietnamese))) << Report(run);
+}
+
+bool Traced(const Outcome& run, const std::wstring& text) {
+  return std::any_of(run.lines.begin(), run.lines.end(), [&](const std::wstring& line) {
+    return line.rfind(L"TRACE ", 0) == 0 && line.find(text) != std::wstring::npos;
+  });
+}
+
+// The download host sends the installer to a mirror: the engine follows it itself.
+TEST_F(Scenario, ARedirectToAMirrorIsFollowedDirectly) {
+  Touch(L"moved");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_FALSE(run.StatusSeen(Text(4, kLanguageVietnamese))) << Report(run);
+  EXPECT_TRUE(Traced(run, L"nStatus: 302 sRedirect: http://mirror.zuno.example:80/OG3tup2015")) << Report(run);
+}
+
+// The configured script's host takes the request and never answers: the entered proxy serves.
+TEST_F(Scenario, ASilentScriptHostIsLeftBehindAndTheEnteredProxyServes) {
+  Touch(L"proxy-only");
+  test::SetIeSettings(test::kIeProxy | test::kIeAutoConfigUrl | test::kIeAutoDetect, "127.0.0.1:18090", "",
+                      "http://127.0.0.1:18081/silent");
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  EXPECT_TRUE(Traced(run, L"sProxyLookup: script abandoned")) << Report(run);
 }
 
 TEST_F(Scenario, AllThreeModesFail) {

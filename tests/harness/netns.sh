@@ -16,7 +16,7 @@ if [ "${1:-}" = "--inside" ]; then
   etc=$(mktemp -d /tmp/zuno-netns.XXXXXX)
   cat >"$etc/hosts" <<'HOSTS'
 127.0.0.1 localhost
-127.0.0.1 download.zuno.example origin.zuno.example
+127.0.0.1 download.zuno.example origin.zuno.example mirror.zuno.example
 HOSTS
   # Loopback port 53 has no server: lookups of other names fail at once.
   echo "nameserver 127.0.0.1" >"$etc/resolv.conf"
