@@ -17,4 +17,10 @@ target_include_directories(zuno_codec_checked PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zuno_codec_checked PUBLIC ${ZUNO_SANITIZERS})
 target_link_options(zuno_codec_checked PUBLIC ${ZUNO_SANITIZERS})
 
+# What the download engine works out without the network, under the same sanitizers.
+add_library(zuno_download_text_checked STATIC download/http_text.cpp download/failure_cause.cpp)
+target_include_directories(zuno_download_text_checked PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(zuno_download_text_checked PUBLIC ${ZUNO_SANITIZERS})
+target_link_options(zuno_download_text_checked PUBLIC ${ZUNO_SANITIZERS})
+
 add_subdirectory(tests/host)

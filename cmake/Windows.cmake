@@ -120,10 +120,14 @@ add_library(zuno_core STATIC
   app/zuno_online_setup_dlg.cpp
   download/download_source.cpp
   download/failure_cause.cpp
+  download/active_downloader.cpp
   download/http_downloader.cpp
+  download/http_request.cpp
+  download/http_text.cpp
   download/proxy_discovery.cpp
   download/redirect.cpp
   download/proxy_modes.cpp
+  download/spare_paths.cpp
   existing/previous_version.cpp
   existing/product_detection.cpp
   existing/restart_copy.cpp

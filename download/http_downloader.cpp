@@ -1,5 +1,6 @@
 #include "download/http_downloader.h"
 #include "download/active_downloader.h"
+#include "download/http_request.h"
 #include "download/redirect.h"
 
 #include <commctrl.h>
@@ -13,9 +14,6 @@
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
-NamedProxyConfig NamedProxySettings = {};
-std::atomic<HttpDownloader*> ActiveDownloader{nullptr};
-
 namespace {
 
 std::atomic<ChunkAllocator> g_chunk_allocator{win::AllocateFromProcessHeap};
@@ -23,84 +21,10 @@ std::atomic<StageObserver> g_stage_observer{nullptr};
 
 constexpr int kAvailabilityTries = 5;
 constexpr DWORD kAvailabilityWaitMs = 200;
-constexpr size_t kMaxValidatorLength = 200;
 constexpr DWORD kHttpRangeNotSatisfiable = 416;
-
-bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix) {
-  return _wcsnicmp(text, prefix, wcslen(prefix)) == 0;
-}
 
 // A time-out: WinHTTP's own code, or the socket's, which Wine reports instead.
 bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT; }
-
-// The raw text of one response header, or empty when it is missing or longer than any
-// honest value of the headers read here.
-WideString QueryHeaderText(HINTERNET request, DWORD info) {
-  wchar_t buffer[512];
-  DWORD size = sizeof(buffer);
-  if (!::WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &size, WINHTTP_NO_HEADER_INDEX)) {
-    return WideString();
-  }
-  return WideString::Copy(buffer, size / sizeof(wchar_t));
-}
-
-// Printable ASCII only, so that a validator can go back into a request header as it came.
-bool IsHeaderSafe(const WideString& text, wchar_t lowest) {
-  if (text.empty() || text.size() > kMaxValidatorLength) return false;
-  for (const wchar_t* c = text.c_str(); *c != L'\0'; ++c) {
-    if (*c < lowest || *c > 0x7E) return false;
-  }
-  return true;
-}
-
-// What If-Range can name: a strong ETag, else the Last-Modified date; empty when neither.
-WideString ResumeValidator(HINTERNET request) {
-  WideString etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
-  if (IsHeaderSafe(etag, 0x21) && etag.size() >= 2 && etag.c_str()[0] == L'"' && etag.c_str()[etag.size() - 1] == L'"') {
-    return etag;
-  }
-  WideString date = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
-  return IsHeaderSafe(date, 0x20) ? std::move(date) : WideString();
-}
-
-// Digits only into `value`; false for none, anything else, or more than fits in 32 bits.
-bool ParseDigits(const wchar_t*& text, uint32_t* value) {
-  uint64_t number = 0;
-  const wchar_t* start = text;
-  while (*text >= L'0' && *text <= L'9') {
-    number = number * 10 + static_cast<uint64_t>(*text - L'0');
-    if (number > 0xFFFFFFFFull) return false;
-    ++text;
-  }
-  *value = static_cast<uint32_t>(number);
-  return text != start;
-}
-
-// Each answer, for the log: its status, type and announced length.
-void TraceResponse(HINTERNET request, DWORD status) {
-  const DWORD error = ::GetLastError();
-  const WideString type = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_TYPE);
-  const WideString length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
-  DebugTrace(L"nStatus: %d sContentType: %s sContentLength: %s", static_cast<int>(status), type.c_str(), length.c_str());
-  ::SetLastError(error);
-}
-
-// What the last HTTP status of a failed attempt says of its cause.
-FailureCause CauseOfStatus(DWORD status) {
-  if (status == 0) return FailureCause::kNoConnection;
-  if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE) return FailureCause::kNotFound;
-  if (status == HTTP_STATUS_PROXY_AUTH_REQ) return FailureCause::kProxyRefused;
-  constexpr DWORD kNetworkAuthenticationRequired = 511;  // a network that wants a sign-in first
-  if (status == kNetworkAuthenticationRequired) return FailureCause::kSignInPage;
-  return FailureCause::kOther;
-}
-
-// A web page rather than a file: text/html, with or without parameters.
-bool IsWebPage(HINTERNET request) {
-  const WideString type = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_TYPE);
-  const wchar_t after = type.size() > 9 ? type.c_str()[9] : L'\0';
-  return StartsWithNoCase(type.c_str(), L"text/html") && (after == L'\0' || after == L';' || after == L' ');
-}
 
 // Whether `count` bytes that lie at `offset` in the file agree with the start of a package.
 bool AgreesWithPackageMagic(const uint8_t* bytes, uint32_t count, uint32_t offset) {
@@ -136,79 +60,9 @@ bool WriteWhole(HANDLE file, const uint8_t* data, DWORD size) {
   return true;
 }
 
-// The platform calls tests replace (see SetHttpCallsForTesting).
-const HttpCalls kPlatformCalls = {::WinHttpSendRequest, ::WinHttpQueryDataAvailable, ::WinHttpSetOption,
-                                  ::WinHttpSetCredentials};
-std::atomic<const HttpCalls*> g_calls{&kPlatformCalls};
-const HttpCalls& Calls() { return *g_calls.load(); }
-
-// A proxy's challenge that only the logged-on user's own logon can answer: a company proxy
-// (of modes 2 and 3) that asks for NTLM or Negotiate, on an attempt without a caller's
-// credentials. The request's policy is raised to MEDIUM for it, under which the platform hands
-// the default credentials to intranet targets only: the proxy, and hosts that bypass it. The
-// download host is reached through the proxy, so it is none of those and still gets no logon,
-// even if it asked; and the credentials are set for the proxy target alone.
-bool LetProxyHaveTheLogon(HINTERNET request, DWORD scheme) {
-  if (scheme != WINHTTP_AUTH_SCHEME_NTLM && scheme != WINHTTP_AUTH_SCHEME_NEGOTIATE) return false;
-  DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_MEDIUM;
-  return Calls().set_option(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof(autologon)) != FALSE;
-}
-
-// Sends the request until a response is accepted (200 or 206) or the exchange ends.
-// Each challenge is answered once (the same challenge twice in a row ends it), at most
-// kMaxAuthAnswers challenges in all, and at most kMaxResends resends that the platform asks for.
-// A proxy's challenge without a caller's credentials is answered only where `proxy_logon`
-// allows the user's own logon (LetProxyHaveTheLogon). `final_status` receives the last status
-// code read.
-bool RunRequestLoop(HINTERNET request, const wchar_t* user_name, const wchar_t* password, bool proxy_logon,
-                    DWORD* final_status) {
-  DWORD proxy_scheme = 0;
-  DWORD last_status = 0;
-  int answers = 0;
-  int resends = 0;
-  for (;;) {
-    if (proxy_scheme != 0) {
-      Calls().set_credentials(request, WINHTTP_AUTH_TARGET_PROXY, proxy_scheme, user_name, password, nullptr);
-    }
-    const bool sent = Calls().send_request(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-                      ::WinHttpReceiveResponse(request, nullptr);
-    if (!sent) {
-      if (::GetLastError() == ERROR_WINHTTP_RESEND_REQUEST && ++resends <= kMaxResends) continue;
-      return false;
-    }
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-      return false;
-    }
-    *final_status = status;
-    TraceResponse(request, status);
-    if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) return true;
-    if (status != HTTP_STATUS_DENIED && status != HTTP_STATUS_PROXY_AUTH_REQ) return false;
-    if (status == last_status || ++answers > kMaxAuthAnswers) return false;
-    // The download host gets no credentials but a caller's own: answering its 401 without
-    // any would ask the platform for the logged-on user's.
-    if (status == HTTP_STATUS_DENIED && user_name == nullptr) return false;
-    DWORD supported = 0, first = 0, target = 0;
-    if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
-    if (status == HTTP_STATUS_DENIED) {
-      if (!Calls().set_credentials(request, target, ChooseAuthScheme(supported), user_name, password, nullptr)) {
-        return false;
-      }
-    } else {
-      proxy_scheme = ChooseAuthScheme(supported);
-      if (user_name == nullptr && !(proxy_logon && LetProxyHaveTheLogon(request, proxy_scheme))) return false;
-    }
-    last_status = status;
-  }
-}
-
 }  // namespace
 
 void SetStageObserverForTesting(StageObserver observer) { g_stage_observer.store(observer); }
-void SetHttpCallsForTesting(const HttpCalls* calls) { g_calls.store(calls != nullptr ? calls : &kPlatformCalls); }
-const HttpCalls& PlatformHttpCalls() { return kPlatformCalls; }
 
 void HttpDownloader::SetStage(int32_t stage) noexcept {
   stage_.store(stage, std::memory_order_relaxed);
@@ -221,18 +75,6 @@ void SetChunkAllocatorForTesting(ChunkAllocator allocator) {
   g_chunk_allocator.store(allocator ? allocator : win::AllocateFromProcessHeap);
 }
 
-void NormalizeUrl(const wchar_t* url, wchar_t* out) {
-  out[0] = L'\0';
-  size_t length = 0;
-  if (!StartsWithNoCase(url, L"http://") && !StartsWithNoCase(url, L"https://")) {
-    wcscpy(out, L"http://");
-    length = 7;
-  }
-  size_t taken = 0;
-  while (taken < kMaxUrlTaken && url[taken] != L'\0') out[length++] = url[taken++];
-  out[length] = L'\0';
-}
-
 void CopyHostName(const URL_COMPONENTS& components, wchar_t* out) {
   size_t length = components.dwHostNameLength;
   if (length > kUrlCapacity - 1) length = kUrlCapacity - 1;
@@ -241,48 +83,9 @@ void CopyHostName(const URL_COMPONENTS& components, wchar_t* out) {
   out[length] = L'\0';
 }
 
-int32_t ProgressPosition(uint32_t received, uint32_t total) {
-  const auto r = static_cast<int32_t>(received);
-  const auto t = static_cast<int32_t>(total);
-  if (t == 0) return -1;
-  if (t < 100 || r < 0) {
-    // What the signed formula below cannot take (sizes of 2 GiB and more, where the total's
-    // hundredth may be 0 or negative; tiny totals): exactly, in 64 bits.
-    const uint64_t wide = static_cast<uint64_t>(received) * 100 / total;
-    return wide > 100 ? 100 : static_cast<int32_t>(wide);
-  }
-  // Received × 100 would leave 32 bits for large sizes: divide the total first there.
-  const int32_t position = (t > 100000 || r > 100000) ? r / (t / 100) : r * 100 / t;
-  return position > 100 ? 100 : position;
-}
-
-uint32_t ParseContentLength(const wchar_t* text) {
-  uint32_t value = 0;
-  if (text == nullptr || !ParseDigits(text, &value) || *text != L'\0') return 0;
-  return value <= kMaxDownloadBytes ? value : 0;
-}
-
-bool ParseContentRange(const wchar_t* text, uint32_t* first, uint32_t* last, uint32_t* total) {
-  if (text == nullptr || _wcsnicmp(text, L"bytes ", 6) != 0) return false;
-  text += 6;
-  if (!ParseDigits(text, first) || *text++ != L'-' || !ParseDigits(text, last) || *text++ != L'/' ||
-      !ParseDigits(text, total) || *text != L'\0') {
-    return false;
-  }
-  return *first <= *last && *last < *total;
-}
-
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total) {
   if (progress_bar == nullptr || total == 0) return;
   ::SendMessageW(progress_bar, PBM_SETPOS, static_cast<WPARAM>(ProgressPosition(received, total)), 0);
-}
-
-DWORD ChooseAuthScheme(DWORD supported) {
-  for (DWORD scheme : {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM,
-                       WINHTTP_AUTH_SCHEME_PASSPORT, WINHTTP_AUTH_SCHEME_DIGEST}) {
-    if (supported & scheme) return scheme;
-  }
-  return WINHTTP_AUTH_SCHEME_BASIC;
 }
 
 HttpDownloader::~HttpDownloader() { ReleaseIeProxyConfig(ie_proxy_config_); }
@@ -298,7 +101,7 @@ bool HttpDownloader::Download(const wchar_t* url, const wchar_t* file_path, HWND
                               int32_t strategy, int32_t* percent_out) {
   switch (strategy) {
     case kDirectThenIeProxy:
-      return DownloadDirect(url, file_path, progress_bar) || DownloadViaIeProxy(url, file_path, progress_bar);
+      return DownloadDirectThenIeProxy(url, file_path, progress_bar);
     case kDirectOnly:
       return DownloadDirect(url, file_path, progress_bar);
     case kDefaultProxyOnly:
@@ -306,8 +109,7 @@ bool HttpDownloader::Download(const wchar_t* url, const wchar_t* file_path, HWND
     case kIeProxyOnly:
       return DownloadViaIeProxy(url, file_path, progress_bar);
     case kNamedProxyWithCredentials:
-      return TransferFile(url, file_path, progress_bar, 0, 0, nullptr, kModeNamedProxy,
-                          NamedProxySettings.userName, NamedProxySettings.password, percent_out, nullptr);
+      return DownloadViaNamedProxy(url, file_path, progress_bar, percent_out);
     default:
       return false;
   }
@@ -346,11 +148,6 @@ bool HttpDownloader::DownloadInMode(const wchar_t* url, const wchar_t* file_path
     ok = TransferFile(url, file_path, progress_bar, 0, 0, nullptr, mode, nullptr, nullptr, nullptr, nullptr);
   }
   return ok;
-}
-
-bool HttpDownloader::StopAsked(const int32_t* stop_flag) const noexcept {
-  const StopCheck check = stop_check_;
-  return (stop_flag != nullptr && *stop_flag != 0) || (check != nullptr && check());
 }
 
 bool HttpDownloader::Fail(int32_t stage, FailureCause cause) noexcept {
@@ -501,62 +298,21 @@ bool HttpDownloader::Exchange(const wchar_t* user_name, const wchar_t* password,
 bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,
                                     Attempt* attempt) {
   HINTERNET request = attempt->request.get();
-  TransferProgress* progress = attempt->progress;
+  const TransferProgress* progress = attempt->progress;
   // A page of the network's own (a sign-in page, as a rule) instead of the package: told at
   // once, nothing of it read.
   if (package_checks_ && status == HTTP_STATUS_OK && IsWebPage(request)) {
     return Fail(kStageFailed, FailureCause::kSignInPage);
   }
   if (attempt->resuming && status == HTTP_STATUS_PARTIAL_CONTENT) {
-    // Exactly the rest of the file we have the start of, or nothing: else start again.
-    uint32_t first = 0, last = 0, total = 0;
-    const WideString range = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
-    const WideString length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
-    bool fits = ParseContentRange(range.c_str(), &first, &last, &total) && first == resume_.on_disk &&
-                total == resume_.total && last == total - 1 &&
-                (length.empty() || ParseContentLength(length.c_str()) == total - first);
-    if (fits) {
-      attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      LARGE_INTEGER size = {};
-      LARGE_INTEGER at = {};
-      at.QuadPart = first;
-      // Whatever lies past the bytes counted (a write that failed part-way) goes.
-      fits = attempt->file.valid() && ::GetFileSizeEx(attempt->file.get(), &size) && size.QuadPart >= at.QuadPart &&
-             ::SetFilePointerEx(attempt->file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(attempt->file.get());
-    }
-    if (!fits) {
-      attempt->file.reset();
-      resume_ = ResumePoint();
-      restart_asked_ = true;
-      return Fail(kStageFailed);
-    }
-    progress->totalSize = total;
-    progress->bytesReceived = first;
-    UpdateProgressBar(progress_bar, first, total);
-    PublishProgress(first, total);
+    if (!ContinueFile(file_path, progress_bar, attempt)) return false;
   } else if (status == HTTP_STATUS_PARTIAL_CONTENT && attempt->header.empty()) {
     // A part of something that was never asked for.
     return Fail(kStageFailed);
   } else if (progress->totalSize == 0 && progress->resumeFlag == 0) {
     // The file from its first byte (a 200 to a resuming request: it changed, or the server
     // serves no ranges).
-    const WideString length_text = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
-    const uint32_t length = ParseContentLength(length_text.c_str());
-    if (length == 0) return Fail(kStageFailed);
-    progress->totalSize = length;
-    PublishProgress(0, length);
-    ::DeleteFileW(file_path);
-    attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!attempt->file.valid()) return Fail(kStageFailed);
-    if (attempt->resumable) {
-      resume_ = ResumePoint();
-      resume_.url = WideString::Copy(url);
-      resume_.path = WideString::Copy(file_path);
-      resume_.validator = ResumeValidator(request);
-      resume_.total = length;
-    }
+    if (!StartFile(url, file_path, attempt)) return false;
   }
   // A continued transfer of the caller's own would need the existing file opened for it:
   // refuse rather than write to no file at all.
@@ -566,33 +322,137 @@ bool HttpDownloader::AcceptResponse(const wchar_t* url, const wchar_t* file_path
   return true;
 }
 
+bool HttpDownloader::ContinueFile(const wchar_t* file_path, HWND progress_bar, Attempt* attempt) {
+  HINTERNET request = attempt->request.get();
+  // Exactly the rest of the file we have the start of, or nothing: else start again.
+  uint32_t first = 0, last = 0, total = 0;
+  const WideString range = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
+  const WideString length = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  bool fits = ParseContentRange(range.c_str(), &first, &last, &total) && first == resume_.on_disk &&
+              total == resume_.total && last == total - 1 &&
+              (length.empty() || ParseContentLength(length.c_str()) == total - first);
+  if (fits) {
+    attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    LARGE_INTEGER at = {};
+    at.QuadPart = first;
+    // Whatever lies past the bytes counted (a write that failed part-way) goes.
+    fits = attempt->file.valid() && ::GetFileSizeEx(attempt->file.get(), &size) && size.QuadPart >= at.QuadPart &&
+           ::SetFilePointerEx(attempt->file.get(), at, nullptr, FILE_BEGIN) && ::SetEndOfFile(attempt->file.get());
+  }
+  if (!fits) {
+    attempt->file.reset();
+    resume_ = ResumePoint();
+    restart_asked_ = true;
+    return Fail(kStageFailed);
+  }
+  attempt->progress->totalSize = total;
+  attempt->progress->bytesReceived = first;
+  UpdateProgressBar(progress_bar, first, total);
+  PublishProgress(first, total);
+  return true;
+}
+
+bool HttpDownloader::StartFile(const wchar_t* url, const wchar_t* file_path, Attempt* attempt) {
+  HINTERNET request = attempt->request.get();
+  const WideString length_text = QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH);
+  const uint32_t length = ParseContentLength(length_text.c_str());
+  if (length == 0) return Fail(kStageFailed);
+  attempt->progress->totalSize = length;
+  PublishProgress(0, length);
+  ::DeleteFileW(file_path);
+  attempt->file.reset(::CreateFileW(file_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!attempt->file.valid()) return Fail(kStageFailed);
+  if (attempt->resumable) {
+    resume_ = ResumePoint();
+    resume_.url = WideString::Copy(url);
+    resume_.path = WideString::Copy(file_path);
+    resume_.validator = ResumeValidator(request);
+    resume_.total = length;
+  }
+  return true;
+}
+
+bool HttpDownloader::WaitForData(HINTERNET request, DWORD* available) {
+  // Up to five asks, 200 ms apart while the answer is a failure or nothing yet. A time-out is a
+  // stalled connection: asking again would only wait as long again.
+  bool answered = false;
+  for (int ask = 1; ask <= kAvailabilityTries; ++ask) {
+    *available = 0;
+    answered = Calls().query_data_available(request, available) != FALSE;
+    if (answered && *available != 0) break;
+    if (!answered && IsTimeout(::GetLastError())) break;
+    if (ask < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
+  }
+  // More than the largest file the engine takes is no count of a sound connection: after a
+  // reset Wine reports any amount, and a read of it runs past the platform's own buffer.
+  return answered && *available <= kMaxDownloadBytes;
+}
+
+bool HttpDownloader::WriteChunk(const uint8_t* data, DWORD size, Attempt* attempt) {
+  TransferProgress* progress = attempt->progress;
+  // What does not begin as a package does is a page of the network's: nothing of it is kept.
+  if (package_checks_ && progress->bytesReceived < sizeof(kPackageMagic) &&
+      !AgreesWithPackageMagic(data, size, progress->bytesReceived)) {
+    return Fail(kStageFailed, FailureCause::kSignInPage);
+  }
+  // A write that fails would leave a broken file counted as received.
+  if (!WriteWhole(attempt->file.get(), data, size)) {
+    const DWORD error = ::GetLastError();
+    // Not a network fault: trying again here would only fail the same way.
+    if (attempt->resumable) resume_ = ResumePoint();
+    if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL) return Fail(kStageFailed);
+    static_cast<void>(HasRoom(*attempt));  // what is needed and free now, for the user
+    ::SetLastError(error);
+    return Fail(kStageFailed, FailureCause::kDiskFull);
+  }
+  progress->bytesReceived += size;
+  PublishProgress(progress->bytesReceived, progress->totalSize);
+  try_bytes_ += size;
+  if (attempt->resumable) resume_.on_disk = progress->bytesReceived;
+  return true;
+}
+
+void HttpDownloader::ShowProgress(HWND progress_bar, int32_t* percent_out, const TransferProgress& progress,
+                                  int32_t* shown_position) {
+  if (percent_out != nullptr && progress.totalSize != 0) {
+    *percent_out = static_cast<int32_t>(static_cast<double>(progress.bytesReceived) * 100.0 /
+                                        static_cast<double>(progress.totalSize));
+  }
+  // The bar moves only when its position changes: a hundred cross-thread messages per
+  // download instead of one per chunk.
+  const int32_t position = ProgressPosition(progress.bytesReceived, progress.totalSize);
+  if (progress_bar != nullptr && position != *shown_position) {
+    UpdateProgressBar(progress_bar, progress.bytesReceived, progress.totalSize);
+    *shown_position = position;
+  }
+}
+
+bool HttpDownloader::Stalled(StallWindow* window, uint32_t bytes, const TransferProgress& progress) const {
+  window->bytes += bytes;
+  const ULONGLONG now = ::GetTickCount64();
+  if (now - window->start < stall_window_ms_) return false;
+  if (window->bytes < kStallBytes && progress.bytesReceived < progress.totalSize) {
+    DebugTrace(L"zerbo stalled: %d bytes", static_cast<int>(window->bytes));
+    return true;
+  }
+  window->start = now;
+  window->bytes = 0;
+  return false;
+}
+
 bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt) {
   HINTERNET request = attempt->request.get();
   TransferProgress* progress = attempt->progress;
-  // The bar moves only when its position changes: a hundred cross-thread messages per
-  // download instead of one per chunk.
   int32_t shown_position = -2;
-  // A body that brings less than kStallBytes in a whole window is stalled: each byte resets
-  // the platform's receive time-out, so a trickle would hold the attempt for ever.
-  ULONGLONG window_start = ::GetTickCount64();
-  uint32_t window_bytes = 0;
+  StallWindow stall_window{::GetTickCount64(), 0};
   while (progress->bytesReceived < progress->totalSize) {
-    // Up to five asks, 200 ms apart while the answer is a failure or nothing yet. A time-out
-    // is a stalled connection: asking again would only wait as long again.
     DWORD available = 0;
-    bool answered = false;
-    for (int ask = 1; ask <= kAvailabilityTries; ++ask) {
-      available = 0;
-      answered = Calls().query_data_available(request, &available) != FALSE;
-      if (answered && available != 0) break;
-      if (!answered && IsTimeout(::GetLastError())) break;
-      if (ask < kAvailabilityTries) win::SleepFor(kAvailabilityWaitMs);
-    }
-    if (!answered) return Fail(kStageFailed);
+    if (!WaitForData(request, &available)) return Fail(kStageFailed);
     if (available == 0) break;
-
-    // Never more than the file still lacks, whatever the platform says is waiting (after a
-    // reset it can report any amount).
+    // Never more than the file still lacks, whatever the platform says is waiting.
     const uint32_t room = progress->totalSize - progress->bytesReceived;
     const DWORD wanted = available < room ? (available < kMaxChunkBytes ? available : kMaxChunkBytes)
                                           : (room < kMaxChunkBytes ? room : kMaxChunkBytes);
@@ -603,46 +463,10 @@ bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32
     SetStage(kStageChunkWritten);
     if (StopAsked(stop_flag)) return Fail(kStageStopped);
     if (append_to_file_ == 1) ::SetFilePointer(attempt->file.get(), 0, nullptr, FILE_END);
-
     const DWORD n = read < room ? read : room;
-    // What does not begin as a package does is a page of the network's: nothing of it is kept.
-    if (package_checks_ && progress->bytesReceived < sizeof(kPackageMagic) &&
-        !AgreesWithPackageMagic(static_cast<const uint8_t*>(chunk.get()), n, progress->bytesReceived)) {
-      return Fail(kStageFailed, FailureCause::kSignInPage);
-    }
-    // A write that fails would leave a broken file counted as received.
-    if (!WriteWhole(attempt->file.get(), static_cast<const uint8_t*>(chunk.get()), n)) {
-      const DWORD error = ::GetLastError();
-      // Not a network fault: trying again here would only fail the same way.
-      if (attempt->resumable) resume_ = ResumePoint();
-      if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL) return Fail(kStageFailed);
-      static_cast<void>(HasRoom(*attempt));  // what is needed and free now, for the user
-      ::SetLastError(error);
-      return Fail(kStageFailed, FailureCause::kDiskFull);
-    }
-    progress->bytesReceived += n;
-    PublishProgress(progress->bytesReceived, progress->totalSize);
-    try_bytes_ += n;
-    if (attempt->resumable) resume_.on_disk = progress->bytesReceived;
-    if (percent_out != nullptr && progress->totalSize != 0) {
-      *percent_out = static_cast<int32_t>(static_cast<double>(progress->bytesReceived) * 100.0 /
-                                          static_cast<double>(progress->totalSize));
-    }
-    const int32_t position = ProgressPosition(progress->bytesReceived, progress->totalSize);
-    if (progress_bar != nullptr && position != shown_position) {
-      UpdateProgressBar(progress_bar, progress->bytesReceived, progress->totalSize);
-      shown_position = position;
-    }
-    window_bytes += n;
-    const ULONGLONG now = ::GetTickCount64();
-    if (now - window_start >= stall_window_ms_) {
-      if (window_bytes < kStallBytes && progress->bytesReceived < progress->totalSize) {
-        DebugTrace(L"zerbo stalled: %d bytes", static_cast<int>(window_bytes));
-        return Fail(kStageFailed);
-      }
-      window_start = now;
-      window_bytes = 0;
-    }
+    if (!WriteChunk(static_cast<const uint8_t*>(chunk.get()), n, attempt)) return false;
+    ShowProgress(progress_bar, percent_out, *progress, &shown_position);
+    if (Stalled(&stall_window, n, *progress)) return Fail(kStageFailed);
   }
   attempt->file.reset();
   if (progress->bytesReceived == progress->totalSize) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "download/failure_cause.h"
+#include "download/http_text.h"
 #include "download/proxy_discovery.h"
 #include "package/package_codec.h"
 #include "win/internet_handle.h"
@@ -64,14 +65,15 @@ struct NamedProxyConfig {
 };
 extern NamedProxyConfig NamedProxySettings;
 
+static_assert(kUrlCapacity == win::kPathCapacity, "a URL fits the path buffers");
+static_assert(kAuthNegotiate == WINHTTP_AUTH_SCHEME_NEGOTIATE && kAuthNtlm == WINHTTP_AUTH_SCHEME_NTLM &&
+                  kAuthPassport == WINHTTP_AUTH_SCHEME_PASSPORT && kAuthDigest == WINHTTP_AUTH_SCHEME_DIGEST &&
+                  kAuthBasic == WINHTTP_AUTH_SCHEME_BASIC,
+              "the scheme bits are WinHTTP's");
+
 constexpr wchar_t kUserAgent[] =
     L"Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US; rv:1.9.2) Gecko/20100115 Firefox/3.6";
-constexpr size_t kUrlCapacity = win::kPathCapacity;
-constexpr size_t kMaxUrlTaken = 1000;
 
-// The largest file the engine takes, the largest package: a Content-Length above it ends the
-// attempt.
-constexpr uint32_t kMaxDownloadBytes = kMaxPackageFileSize;
 
 // The time-outs of every session, in milliseconds. The receive time-out also bounds the wait
 // for the response headers (Wine waits for those forever otherwise).
@@ -195,6 +197,10 @@ class HttpDownloader {
   };
 
   bool DownloadInMode(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t mode);
+  // What the installer never asks for (spare_paths.cpp): strategies 0 and 4, mode 4's session.
+  bool DownloadDirectThenIeProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar);
+  bool DownloadViaNamedProxy(const wchar_t* url, const wchar_t* file_path, HWND progress_bar, int32_t* percent_out);
+  win::UniqueInternetHandle OpenNamedProxySession(const wchar_t* user_agent);
   // The phases of TransferFile: the session, connection and request (stages 1 to 4); the
   // response taken and the file prepared for it; the body read into the file.
   bool OpenRequest(const wchar_t* url, int32_t mode, Attempt* attempt);
@@ -208,7 +214,25 @@ class HttpDownloader {
   [[nodiscard]] bool ProxyMayHaveTheLogon(const wchar_t* url) const;
   bool AcceptResponse(const wchar_t* url, const wchar_t* file_path, DWORD status, HWND progress_bar,
                       Attempt* attempt);
+  // AcceptResponse's two ways to the file: the rest of the file on disk (a 206 that fits it,
+  // else the resume point goes), or a new file from its first byte, of the announced length.
+  bool ContinueFile(const wchar_t* file_path, HWND progress_bar, Attempt* attempt);
+  bool StartFile(const wchar_t* url, const wchar_t* file_path, Attempt* attempt);
   bool ReadBody(HWND progress_bar, const int32_t* stop_flag, int32_t* percent_out, Attempt* attempt);
+  // The body loop's steps: what the platform has for the next read (0 at the body's end; false
+  // when it cannot tell, or tells a count no sound connection gives); a chunk into the file and
+  // the account; the bar and the percentage; and whether the body is stalled (less than
+  // kStallBytes in a whole window: each byte resets the platform's receive time-out, so a
+  // trickle would hold the attempt for ever).
+  struct StallWindow {
+    ULONGLONG start;
+    uint32_t bytes;
+  };
+  bool WaitForData(HINTERNET request, DWORD* available);
+  bool WriteChunk(const uint8_t* data, DWORD size, Attempt* attempt);
+  static void ShowProgress(HWND progress_bar, int32_t* percent_out, const TransferProgress& progress,
+                           int32_t* shown_position);
+  [[nodiscard]] bool Stalled(StallWindow* window, uint32_t bytes, const TransferProgress& progress) const;
   [[nodiscard]] bool StopAsked(const int32_t* stop_flag) const noexcept;
   // Ends the attempt at `stage` for `cause`; kNone takes the cause from the HTTP status.
   bool Fail(int32_t stage, FailureCause cause = FailureCause::kNone) noexcept;
@@ -259,28 +283,14 @@ class HttpDownloader {
   ProxySource session_source_ = ProxySource::kNone;
 };
 
-// `url` with "http://" in front unless it starts with http:// or https:// (any case); at
-// most its first 1000 characters are taken. `out` holds kUrlCapacity characters.
-void NormalizeUrl(const wchar_t* url, wchar_t* out);
 
 // The host of cracked URL components into `out` (kUrlCapacity characters), cut one short.
 void CopyHostName(const URL_COMPONENTS& components, wchar_t* out);
 
-// The bar position for `received` of `total` bytes, 0 to 100; -1 when there is no total.
-// Sizes of 2 GiB or more, which the engine never accepts, still give a position in range.
-[[nodiscard]] int32_t ProgressPosition(uint32_t received, uint32_t total);
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total);
 
-// One scheme out of WinHTTP's scheme bits: Negotiate, NTLM, Passport, Digest, else Basic.
-[[nodiscard]] DWORD ChooseAuthScheme(DWORD supported_schemes);
 
-// A Content-Length as the engine takes it: decimal digits only, 1 to kMaxDownloadBytes.
-// Returns 0 for anything else.
-[[nodiscard]] uint32_t ParseContentLength(const wchar_t* text);
 
-// "bytes FIRST-LAST/TOTAL" into its three numbers; false for anything else, including a
-// range that does not lie within TOTAL.
-[[nodiscard]] bool ParseContentRange(const wchar_t* text, uint32_t* first, uint32_t* last, uint32_t* total);
 
 // Sees every stage change with the attempt's mode, on the downloading thread. For tests.
 using StageObserver = void (*)(int32_t stage, int32_t mode);

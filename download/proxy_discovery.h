@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstdint>
+
 #include "win/wide_string.h"
 
 // The entry of the proxy list `list` that WinHTTP takes for `url`: a "scheme=" entry for the
@@ -17,6 +19,11 @@
 // Entries of the bypass list it cannot read are taken to match: the answer may be "no"
 // wrongly, never "yes".
 [[nodiscard]] bool ProxyServes(const wchar_t* list, const wchar_t* bypass, const wchar_t* url);
+
+// The proxy of an attempt in `mode`, for the log (null: none), as `what`. Where the setting holds
+// an '@' (a user name and password, which no proxy setting should hold, and which may hold
+// anything), only what follows the last one is shown.
+void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy);
 
 // Where the proxy of a session came from, which decides whether it may have the user's logon.
 enum class ProxySource {

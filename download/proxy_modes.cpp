@@ -10,18 +10,11 @@
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
-namespace {
-
-// The proxy of an attempt, for the log (null: none). Where the setting holds an '@' (a user
-// name and password, which no proxy setting should hold, and which may hold anything), only
-// what follows the last one is shown.
 void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy) {
   const wchar_t* at = proxy != nullptr ? wcsrchr(proxy, L'@') : nullptr;
   const wchar_t* shown = proxy == nullptr ? L"(none)" : at != nullptr ? at + 1 : proxy;
   DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, shown);
 }
-
-}  // namespace
 
 void HttpDownloader::ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept {
   if (config == nullptr) return;
@@ -81,16 +74,8 @@ win::UniqueInternetHandle HttpDownloader::OpenSession(const wchar_t* user_agent,
       if (ReadDefaultProxy(&session_proxy_, &session_bypass_)) session_source_ = ProxySource::kMachine;
       return Session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                    WINHTTP_NO_PROXY_BYPASS, 0));
-    case kModeNamedProxy: {
-      // The caller's own proxy, answered with the caller's own credentials alone.
-      WideString proxy = WideString::Format(L"%s:%d", NamedProxySettings.host, NamedProxySettings.port);
-      TraceProxy(mode, L"sProxy", proxy.c_str());
-      session_source_ = ProxySource::kCaller;
-      session_bypass_ = WideString::Copy(L"<local>");
-      Session session(::WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>", 0));
-      session_proxy_ = std::move(proxy);
-      return session;
-    }
+    case kModeNamedProxy:
+      return OpenNamedProxySession(user_agent);
     case kModeIeProxy:
       return OpenIeProxySession(user_agent, url);
     default:

@@ -8,7 +8,7 @@
 
 namespace {
 
-bool IsHttpUrl(const wchar_t* text) { return _wcsnicmp(text, L"http://", 7) == 0; }
+bool IsHttpUrl(const wchar_t* text) { return StartsWithNoCase(text, L"http://"); }
 
 // `url` cracked into `parts` (pointers into `url`); false when WinHTTP cannot read it.
 bool Crack(const wchar_t* url, URL_COMPONENTS* parts) {

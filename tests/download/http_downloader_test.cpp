@@ -224,13 +224,10 @@ TEST_F(DownloadTest, BodiesThatEndEarlyFailAndLeaveThePartialFile) {
   for (const wchar_t* path : {L"/short", L"/reset", L"/stall"}) {
     g_stages.clear();
     EXPECT_FALSE(Fetch(std::wstring(kOrigin) + path)) << path;
-    // After a reset, Wine 8 may report an impossible amount of data available; no buffer of
-    // that size can be had, and the attempt ends as out of memory (stage 7) instead.
-    const int32_t last = std::wstring(path) == L"/reset" && downloader_.GetStage() == kStageOutOfMemory
-                             ? kStageOutOfMemory
-                             : kStageFailed;
-    EXPECT_EQ(last, downloader_.GetStage()) << path;
-    EXPECT_EQ(Then(kUntilResponse, {kStageReceiving, kStageChunkWritten, last}), Path()) << path;
+    // (After a reset, Wine 8 may report an impossible amount of data available: no read of it
+    // is made, which would run past Wine's own buffer.)
+    EXPECT_EQ(kStageFailed, downloader_.GetStage()) << path;
+    EXPECT_EQ(Then(kUntilResponse, {kStageReceiving, kStageChunkWritten, kStageFailed}), Path()) << path;
     EXPECT_FALSE(Received().empty()) << path;
     EXPECT_LT(Received().size(), std::wstring(path) == L"/reset" ? 100000u : 1000u) << path;
   }
@@ -418,7 +415,7 @@ struct PlatformRecord {
   std::vector<std::string> logons;  // the default credentials set: "proxy|server scheme"
   int sends = 0;
   bool endless_resends = false;
-  bool huge_available = false;
+  DWORD reported_available = 0;  // when set: what the platform says is waiting
   size_t largest_chunk = 0;
 };
 PlatformRecord g_platform;
@@ -446,7 +443,7 @@ BOOL WINAPI RecordSend(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID 
 // After a reset Wine can report any amount as available.
 BOOL WINAPI HugeAvailable(HINTERNET request, LPDWORD available) {
   const BOOL answered = PlatformHttpCalls().query_data_available(request, available);
-  if (answered && *available != 0 && g_platform.huge_available) *available = 0x7FFFFFF0;
+  if (answered && *available != 0 && g_platform.reported_available != 0) *available = g_platform.reported_available;
   return answered;
 }
 void* RecordChunk(size_t size) {
@@ -470,10 +467,11 @@ class BoundsTest : public ResumeTest {
 };
 
 // Every request to the download host, the resumed ones included, tells the platform never to
-// offer the logged-on user's credentials; and a chunk is never larger than what the file still
-// lacks, however much the platform says is waiting after a reset.
+// offer the logged-on user's credentials; a chunk is never larger than what the file still
+// lacks, however much the platform says is waiting; and a count larger than any file the
+// engine takes (Wine's after a reset) is no count at all: nothing is read on it.
 TEST_F(BoundsTest, NoLogonCredentialsForTheHostAndNoChunkBeyondTheFile) {
-  g_platform.huge_available = true;
+  g_platform.reported_available = 0x00A00000;
   bool ok = false;
   const std::vector<std::string> requests = Run(L"cut=40,80", &ok);
   ASSERT_TRUE(ok);
@@ -481,6 +479,12 @@ TEST_F(BoundsTest, NoLogonCredentialsForTheHostAndNoChunkBeyondTheFile) {
   EXPECT_EQ(requests.size(), 3u);
   EXPECT_EQ(g_platform.autologon, std::vector<DWORD>(3, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
   EXPECT_LE(g_platform.largest_chunk, static_cast<size_t>(kMaxChunkBytes));
+
+  g_platform = PlatformRecord();
+  g_platform.reported_available = 0x7FFFFFF0;
+  Run(L"cut=40,80", &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(g_platform.largest_chunk, 0u);
 }
 
 // A company proxy that asks for the user's own logon (NTLM) gets it in mode 2, for the proxy
@@ -723,43 +727,6 @@ TEST_F(DownloadTest, Mode4WithEmptySettingsHasNoProxyToReach) {
 }  // namespace
 
 // ---- Pieces that need no network --------------------------------------------------------------
-
-TEST(NormalizeUrlTest, SchemeAndLength) {
-  wchar_t out[kUrlCapacity];
-  NormalizeUrl(L"host/file.exe", out);
-  EXPECT_STREQ(L"http://host/file.exe", out);
-  NormalizeUrl(L"HtTpS://host/x", out);
-  EXPECT_STREQ(L"HtTpS://host/x", out);
-  NormalizeUrl(L"ftp://host/x", out);
-  EXPECT_STREQ(L"http://ftp://host/x", out);
-  const std::wstring long_url = L"http://" + std::wstring(1500, L'h');
-  NormalizeUrl(long_url.c_str(), out);
-  EXPECT_EQ(long_url.substr(0, 1000), out);
-  const std::wstring bare(1500, L'h');
-  NormalizeUrl(bare.c_str(), out);
-  EXPECT_EQ(L"http://" + bare.substr(0, 1000), out);
-}
-
-TEST(ChooseAuthSchemeTest, StrongestOfferedElseBasic) {
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_NEGOTIATE), ChooseAuthScheme(0x1F));
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_NTLM), ChooseAuthScheme(0x0F));
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_PASSPORT), ChooseAuthScheme(0x0D));
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_DIGEST), ChooseAuthScheme(0x09));
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_BASIC), ChooseAuthScheme(0x01));
-  EXPECT_EQ(static_cast<DWORD>(WINHTTP_AUTH_SCHEME_BASIC), ChooseAuthScheme(0));
-}
-
-TEST(ProgressPositionTest, BothFormulasAndTheCap) {
-  EXPECT_EQ(50, ProgressPosition(50000, 100000));    // r*100/t
-  EXPECT_EQ(75, ProgressPosition(150000, 200000));   // r/(t/100)
-  EXPECT_EQ(100, ProgressPosition(3000000, 2000000));
-  EXPECT_EQ(99, ProgressPosition(2147000000u, 2147483647u));  // no overflow near 2^31
-  EXPECT_EQ(-1, ProgressPosition(5, 0));
-  // Sizes the engine never accepts still give a position, not a division by zero.
-  EXPECT_EQ(50, ProgressPosition(2147483648u, 4294967295u));
-  EXPECT_EQ(100, ProgressPosition(4294967295u, 4294967295u));
-  EXPECT_EQ(0, ProgressPosition(1, 2147483648u));
-}
 
 TEST(SelectDownloadUrlTest, TheWow64PrefixGetsThe64BitPackage) {
   BOOL wow64 = FALSE;

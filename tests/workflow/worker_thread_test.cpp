@@ -56,21 +56,6 @@ TEST(SetupEnvironment, TheMachinesVariablesWinAndCodeLoadingOnesGo) {
 
 // ---- The launch command line ------------------------------------------------------------------
 
-// When the modes failed differently, the user is told the cause they can act on.
-TEST(DownloadFailure, TheCauseTheUserCanActOnIsTold) {
-  using C = FailureCause;
-  const std::pair<std::vector<C>, C> rows[] = {
-      {{C::kNotFound, C::kNotFound, C::kNoConnection}, C::kNotFound},  // no IE proxy set
-      {{C::kNotFound, C::kOther, C::kNotFound}, C::kOther},
-      {{C::kOther, C::kProxyRefused, C::kNotFound}, C::kProxyRefused},  // direct refused (403)
-      {{C::kNoConnection, C::kProxyRefused, C::kSignInPage}, C::kSignInPage},
-      {{C::kSignInPage, C::kDiskFull}, C::kDiskFull},
-      {{C::kNoConnection, C::kNoConnection}, C::kNoConnection},
-      {{}, C::kOther},
-  };
-  for (const auto& row : rows) EXPECT_EQ(DecisiveCause(row.first.data(), row.first.size()), row.second);
-}
-
 TEST(LaunchCommandLine, QuotedPathArgumentVerbatimAndTheLanguageSwitch) {
   EXPECT_EQ(std::wstring(FormatLaunchCommandLine(L"C:\\T\\0ab.tmp\\SetupB.exe", L"", SetupLanguage::kEnglish).c_str()),
             L"\"C:\\T\\0ab.tmp\\SetupB.exe\"  /English");

@@ -1,0 +1,3 @@
+#include "download/active_downloader.h"
+
+std::atomic<HttpDownloader*> ActiveDownloader{nullptr};
