@@ -59,7 +59,8 @@ enum MessageId : int32_t {
   kMessagePackageNotFound = 40,
   kMessageProxyRefused = 41,
   kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
-  kMessageCount = 43,
+  kMessageFilesUnprotected = 43,        // others may change the installed product's files (%s: its name)
+  kMessageCount = 44,
   kNoMessage = -1,
 };
 
@@ -68,7 +69,7 @@ enum MessageId : int32_t {
 extern std::atomic<int32_t> UiLanguage;
 
 // The text of message `index` in the current language, as an owned copy. Messages 22, 24,
-// 26 to 36, 38 and 42 are returned unformatted (with their %s and %d). An unknown number
+// 26 to 36, 38, 42 and 43 are returned unformatted (with their %s and %d). An unknown number
 // gives the empty string.
 [[nodiscard]] WideString GetMessageText(int32_t index);
 

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include "app/exit_codes.h"
 #include "app/messages.h"
+#include "app/run_log.h"
 #include "existing/previous_version.h"
 #include "win/application.h"
 
@@ -20,7 +22,23 @@ int OfferPreviousVersionRemoval() {
     case InstalledProductQuestion::kRemove:
       break;
   }
-  const WideString text = WideString::Format(GetMessageText(kMessageRemoveInstalled).c_str(), name ? name : L"Zuno Antivirus Software");
+  if (name == nullptr) name = L"Zuno Antivirus Software";
+  const WideString text = WideString::Format(GetMessageText(kMessageRemoveInstalled).c_str(), name);
   if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
-  return RemoveInstalledProduct(product) ? kRemovalStarted : kRemovalNotStarted;
+  switch (RemoveInstalledProduct(product)) {
+    case RemovalStart::kStarted:
+      return kRemovalStarted;
+    case RemovalStart::kNotStarted:
+      return kRemovalNotStarted;
+    case RemovalStart::kFilesUnprotected:
+      break;
+  }
+  const WideString refused = WideString::Format(GetMessageText(kMessageFilesUnprotected).c_str(), name);
+  win::AppMessageBox(FailureBoxText(refused.c_str()).c_str(), MB_OK | MB_ICONEXCLAMATION);
+  return kRemovalRefused;
+}
+
+DWORD RemovalExitCode(int removal) {
+  if (removal == kRemovalStarted) return kExitStarted;
+  return removal == kRemovalRefused ? kExitInstalledFilesUnprotected : kExitOtherVersionInstalled;
 }

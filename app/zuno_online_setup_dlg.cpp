@@ -117,7 +117,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   }
   if (GetFirstArgument().empty()) {
     const int removal = OfferPreviousVersionRemoval();
-    if (removal != 0) return ExitEarly(removal == kRemovalStarted ? kExitStarted : kExitOtherVersionInstalled);
+    if (removal != 0) return ExitEarly(RemovalExitCode(removal));
     if (IsOlderGenerationInstalled()) {
       win::AppMessageBox(FailureBoxText(GetMessageText(kMessageOlderGenerationInstalled).c_str()).c_str(),
                          MB_OK | MB_ICONEXCLAMATION);
