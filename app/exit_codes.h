@@ -17,5 +17,11 @@ enum InstallerExitCode : DWORD {
   kExitAnotherCopyRunning = 1618,   // ERROR_INSTALL_ALREADY_RUNNING
   kExitPackageRejected = 1620,      // ERROR_INSTALL_PACKAGE_INVALID: damaged, not the maker's, or too old
   kExitTempUnusable = 1632,         // ERROR_INSTALL_TEMP_UNWRITABLE: message 3
-  kExitOtherVersionInstalled = 1638,  // ERROR_PRODUCT_VERSION: an installed product stays (removal declined)
+  // ERROR_INSTALL_PACKAGE_REJECTED ("forbidden by system policy"): the installed product's
+  // uninstaller, its libraries or its folder may be changed by others than administrators, so
+  // it was not started; the user removes the product from Windows' settings (message 43)
+  kExitInstalledFilesUnprotected = 1625,
+  // ERROR_PRODUCT_VERSION: an installed product stays (removal declined, no uninstaller could
+  // start, or an older generation)
+  kExitOtherVersionInstalled = 1638,
 };

@@ -69,6 +69,8 @@ constexpr EndRow kEnds[] = {
      kNothingElse, kExitOtherVersionInstalled},
     {R::kCannotStart, C::kNone, kMessageCannotStart, MB_ICONERROR, Box::kWithLog, kNothingElse, kExitTempUnusable},
     {R::kAnotherCopyRunning, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitAnotherCopyRunning},
+    {R::kInstalledFilesUnprotected, C::kNone, kMessageFilesUnprotected, MB_ICONEXCLAMATION, Box::kWithLog, kNothingElse,
+     kExitInstalledFilesUnprotected},
     {R::kWindowsLacksUpdate, C::kNone, kMessageMissingUpdate, MB_ICONERROR, Box::kTitled, kNothingElse, kExitOldWindows},
 };
 
@@ -130,9 +132,12 @@ int32_t StatusMessage(WorkerStatus status) {
 
 DWORD ExitCodeOf(InstallResult result, FailureCause cause) noexcept { return RowOf(result, cause).exit_code; }
 
-DWORD TellStartEnd(InstallResult result) noexcept {
+DWORD TellStartEnd(InstallResult result, const wchar_t* name) noexcept {
   const EndRow& row = RowOf(result, C::kNone);
-  if (row.message != kNoMessage) TellInBox(row, GetMessageText(row.message));
+  if (row.message != kNoMessage) {
+    const WideString text = GetMessageText(row.message);
+    TellInBox(row, name != nullptr ? WideString::Format(text.c_str(), name) : WideString::Copy(text.c_str()));
+  }
   return row.exit_code;
 }
 

@@ -12,8 +12,9 @@
 [[nodiscard]] DWORD ExitCodeOf(InstallResult result, FailureCause cause = FailureCause::kNone) noexcept;
 
 // Tells an end of the start (the dialog's thread, before any worker exists) in the
-// application's box, when it has a message. Returns its exit code.
-DWORD TellStartEnd(InstallResult result) noexcept;
+// application's box, when it has a message (`name`, the installed product's, for its %s).
+// Returns its exit code.
+DWORD TellStartEnd(InstallResult result, const wchar_t* name = nullptr) noexcept;
 
 // What the worker reports, told on its thread: the status line (through the status thread's
 // pause), the bar, the taskbar button, the boxes and the log; the end goes to the dialog.

@@ -127,13 +127,18 @@ constexpr CatalogueEntry kCatalogue[] = {
      L"Máy chủ proxy của mạng đã từ chối đăng nhập của bạn. Bạn hãy kiểm tra lại tài khoản proxy hoặc hỏi quản trị viên mạng, rồi chạy lại trình cài đặt.",
      L"The network's proxy server refused your sign-in. Check your proxy account or ask your network administrator, then run the installer again."},
     {kMessageLogNote, L"Nhật ký cài đặt được lưu tại: %s", L"The installation log is at: %s"},
+    // The installed product's uninstaller was not started: others than administrators may
+    // change its files.
+    {kMessageFilesUnprotected,
+     L"Các tệp của %s trên máy tính này có thể bị người dùng khác thay đổi, nên trình cài đặt không tự động gỡ bỏ sản phẩm này. Bạn hãy gỡ sản phẩm cũ trong phần Cài đặt của Windows (mục \"Ứng dụng\", hoặc \"Chương trình và Tính năng\" trên Windows 7 và 8.1), rồi chạy lại trình cài đặt.",
+     L"The files of %s on this computer can be changed by other users, so the installer did not remove it automatically. Remove the old product in Windows' settings (\"Apps\", or \"Programs and Features\" on Windows 7 and 8.1), then run the installer again."},
     {kMessageMissingUpdate,
      L"Phiên bản Windows trên máy tính của bạn còn thiếu một bản cập nhật mà trình cài đặt cần có. Bạn hãy cài đặt các bản cập nhật mới nhất qua Windows Update, khởi động lại máy tính rồi chạy lại trình cài đặt.",
      L"This copy of Windows lacks an update that the installer needs. Install the latest updates through Windows Update, restart the computer, then run the installer again."},
 };
 
 // Until the uninstaller's message 43 joins the catalogue.
-static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount - 1);
+static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);
 
 }  // namespace
 

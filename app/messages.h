@@ -59,7 +59,7 @@ enum MessageId : int32_t {
   kMessagePackageNotFound = 40,
   kMessageProxyRefused = 41,
   kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
-  // 43 is the uninstaller's (it is not started).
+  kMessageFilesUnprotected = 43,        // others may change the installed product's files (%s: its name)
   kMessageMissingUpdate = 44,           // Windows lacks the update the installer needs
   kMessageCount = 45,
   kNoMessage = -1,
@@ -70,7 +70,7 @@ enum MessageId : int32_t {
 extern std::atomic<int32_t> UiLanguage;
 
 // The text of message `index` in the current language, as an owned copy. Messages 22, 24,
-// 26 to 36, 38 and 42 are returned unformatted (with their %s and %d). An unknown number
+// 26 to 36, 38, 42 and 43 are returned unformatted (with their %s and %d). An unknown number
 // gives the empty string.
 [[nodiscard]] WideString GetMessageText(int32_t index);
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/installer_ends.h"
 #include "app/messages.h"
 #include "existing/previous_version.h"
 #include "win/application.h"
@@ -20,7 +21,22 @@ int OfferPreviousVersionRemoval() {
     case InstalledProductQuestion::kRemove:
       break;
   }
-  const WideString text = WideString::Format(GetMessageText(kMessageRemoveInstalled).c_str(), name ? name : L"Zuno Antivirus Software");
+  if (name == nullptr) name = L"Zuno Antivirus Software";
+  const WideString text = WideString::Format(GetMessageText(kMessageRemoveInstalled).c_str(), name);
   if (win::AppMessageBox(text.c_str(), MB_OKCANCEL) != IDOK) return kRemovalNotStarted;
-  return RemoveInstalledProduct(product) ? kRemovalStarted : kRemovalNotStarted;
+  switch (RemoveInstalledProduct(product)) {
+    case RemovalStart::kStarted:
+      return kRemovalStarted;
+    case RemovalStart::kNotStarted:
+      return kRemovalNotStarted;
+    case RemovalStart::kFilesUnprotected:
+      break;
+  }
+  static_cast<void>(TellStartEnd(InstallResult::kInstalledFilesUnprotected, name));
+  return kRemovalRefused;
+}
+
+InstallResult RemovalResult(int removal) {
+  if (removal == kRemovalStarted) return InstallResult::kRemovalStarted;
+  return removal == kRemovalRefused ? InstallResult::kInstalledFilesUnprotected : InstallResult::kInstalledProductStays;
 }

@@ -15,8 +15,8 @@
 CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}
 
 bool CZunoOnlineSetupApp::InitInstance() {
-  // What the user's settings say of the machine's variables, and what loads code, reaches
-  // nothing this elevated program starts.
+  // Of the user's own variables, only those that name the user and the user's folders stay,
+  // for this elevated program and all it starts; the machine's keep the machine's values.
   CleanProcessEnvironment();
   // A copy that a restart entry started has done its job by now (even if another copy runs).
   RemoveRestartCopyAtRestart();

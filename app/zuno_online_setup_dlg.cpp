@@ -91,8 +91,8 @@ CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
 
 void CZunoOnlineSetupDlg::DoDataExchange() noexcept { m_status.Attach(GetDlgItem(IDC_STATUS_TEXT)); }
 
-BOOL CZunoOnlineSetupDlg::ExitEarly(InstallResult result) {
-  const DWORD exit_code = TellStartEnd(result);
+BOOL CZunoOnlineSetupDlg::ExitEarly(InstallResult result, bool told) {
+  const DWORD exit_code = told ? ExitCodeOf(result) : TellStartEnd(result);
   if (win::Application* app = win::Application::Current()) app->SetExitCode(exit_code);
   EndDialog(IDCANCEL);
   return TRUE;
@@ -112,9 +112,7 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   if (!IsAdminGroupMember()) return ExitEarly(InstallResult::kNoAdminRights);
   if (GetFirstArgument().empty()) {
     const int removal = OfferPreviousVersionRemoval();
-    if (removal != 0) {
-      return ExitEarly(removal == kRemovalStarted ? InstallResult::kRemovalStarted : InstallResult::kInstalledProductStays);
-    }
+    if (removal != 0) return ExitEarly(RemovalResult(removal), /*told=*/true);
     if (IsOlderGenerationInstalled()) return ExitEarly(InstallResult::kOlderGenerationInstalled);
   }
   if (!PathsResolve()) return ExitEarly(InstallResult::kCannotStart);

@@ -59,9 +59,9 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   // Starts the status thread and the worker; false, having ended what did start, when either
   // could not be started.
   [[nodiscard]] bool StartThreads() noexcept;
-  // Ends the dialog after an early exit of the initialisation: tells `result`, and the process
-  // ends with its exit code.
-  BOOL ExitEarly(InstallResult result);
+  // Ends the dialog after an early exit of the initialisation: tells `result` (unless it was
+  // `told` already), and the process ends with its exit code.
+  BOOL ExitEarly(InstallResult result, bool told = false);
 
   HICON m_hIcon;
   HICON m_hSmallIcon;

@@ -40,13 +40,19 @@ make_big_signed_setup() {
 bench_installer_session() {
   eval "$(tests/harness/wine-env.sh "$root/build/windows/wine" env)"
   wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d 1 /f /reg:32 >/dev/null 2>&1
-  export ZUNO_DEMO_SECONDS=1
+  # Machine variables: the installer passes on none of its user's own.
   log_unix=$work/demo.log
-  export ZUNO_DEMO_LOG
-  ZUNO_DEMO_LOG=$(winepath -w "$log_unix" 2>/dev/null)
+  local machine_env='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+  wine reg add "$machine_env" /v ZUNO_DEMO_SECONDS /d 1 /f >/dev/null 2>&1
+  wine reg add "$machine_env" /v ZUNO_DEMO_LOG /d "$(winepath -w "$log_unix" 2>/dev/null)" /f >/dev/null 2>&1
 }
 
 bench_cleanup() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    local machine_env='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+    wine reg delete "$machine_env" /v ZUNO_DEMO_SECONDS /f >/dev/null 2>&1 || true
+    wine reg delete "$machine_env" /v ZUNO_DEMO_LOG /f >/dev/null 2>&1 || true
+  fi
   tests/harness/static-server.sh stop "$work/server"
   tests/harness/wine-env.sh "$root/build/windows/wine" down
   rm -rf "$work"

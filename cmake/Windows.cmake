@@ -140,6 +140,8 @@ add_library(zuno_core STATIC
   win/dialog.cpp
   win/dll_search.cpp
   win/environment.cpp
+  win/file_identity.cpp
+  win/file_trust.cpp
   win/protected_folder.cpp
   win/registry_version.cpp
   win/subclassed_window.cpp

@@ -20,11 +20,21 @@ struct InstalledProductFinding {
 // Looks for a confirmed installed product and what to ask about it.
 [[nodiscard]] InstalledProductFinding FindInstalledProduct();
 
-// The user said OK to removing `product`: registers this installer to run once at the next
-// logon and starts the product's own uninstaller without waiting. The restart entry names an
-// administrator's copy of this program (MakeRestartCopy); none is written when no copy can be
-// made. True when the uninstaller was started.
-[[nodiscard]] bool RemoveInstalledProduct(const InstalledProductFinding& product);
+// How the removal of an installed product began.
+enum class RemovalStart {
+  kStarted,          // its uninstaller runs
+  kNotStarted,       // no uninstaller could be started
+  kFilesUnprotected, // others than administrators may change its uninstaller, libraries or folder
+};
+
+// The user said OK to removing `product`: starts the product's own uninstaller, suspended and
+// checked as the setup is, without waiting, and registers this installer to run once at the
+// next logon. It starts only when the uninstaller, the product's libraries beside it and its
+// folder can be changed by administrators alone (held meanwhile, so that none can be swapped).
+// The restart entry names an administrator's copy of this program (MakeRestartCopy); it is
+// written only when the uninstaller is started (when nothing runs, nothing is to come back
+// for), and none when no copy can be made.
+[[nodiscard]] RemovalStart RemoveInstalledProduct(const InstalledProductFinding& product);
 
 // Writes HKLM RunOnce "ZunoSetup" = `path` in double quotes (REG_SZ, in the program's own
 // registry view). True when the value was written.

@@ -66,8 +66,10 @@ fi
 # Inside the private network: download.zuno.example is 127.0.0.1 here.
 state="$root/build/windows/wine"
 desktop_key='HKCU\Control Panel\Desktop'
+machine_env='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 cleanup() {
   wine reg delete "$desktop_key" /v LogPixels /f >/dev/null 2>&1 || true
+  wine reg delete "$machine_env" /v ZUNO_DEMO_SECONDS /f >/dev/null 2>&1 || true
   tests/harness/static-server.sh stop "$out/server"
   tests/harness/wine-env.sh "$state" down
 }
@@ -80,7 +82,9 @@ eval "$(tests/harness/wine-env.sh "$state" env)"
 wine reg add 'HKLM\SOFTWARE\Zuno' /v fGiaodien /t REG_DWORD /d "$language" /f /reg:32 >/dev/null 2>&1
 # The screen's scale: a program reads it when it starts.
 wine reg add "$desktop_key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-export ZUNO_DEMO_SECONDS=6
+# The demo setup closes itself after 6 s: a machine variable, since the installer passes on
+# none of its user's own.
+wine reg add "$machine_env" /v ZUNO_DEMO_SECONDS /d 6 /f >/dev/null 2>&1
 
 echo "main-job: download server http://download.zuno.example/ (nginx in a private network)"
 echo "main-job: running ZunoOnlineSetup.exe under Wine on display $DISPLAY, language $language, $dpi DPI"

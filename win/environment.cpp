@@ -8,50 +8,69 @@
 
 namespace {
 
-// The variables that make a process load code they name. `prefix`: every name that starts so.
-struct BlockedVariable {
-  const wchar_t* name;
-  bool prefix;
+// What becomes of a variable that the table names. Any other passes only from the machine's
+// variables (what Windows gives a program without a user's settings), with the machine's value.
+enum class Rule {
+  kUsersOwn,  // names the user or a folder of the user's: passes from the user's own, never the machine's
+  kNever,     // makes a process load code that it names: passes from nowhere, the machine's included
 };
-constexpr BlockedVariable kCodeLoadingVariables[] = {
+struct VariableRule {
+  const wchar_t* name;
+  bool prefix;  // every name that starts so
+  Rule rule;
+};
+constexpr VariableRule kVariableRules[] = {
+    // Who the user is and where the user's own folders are: a setup writes its shortcuts and
+    // settings there. These may name folders that the user's programs can write: what the
+    // installer starts must neither load nor run anything from them.
+    {L"USERPROFILE", false, Rule::kUsersOwn},
+    {L"USERNAME", false, Rule::kUsersOwn},
+    {L"USERDOMAIN", false, Rule::kUsersOwn},
+    {L"USERDNSDOMAIN", false, Rule::kUsersOwn},
+    {L"LOGONSERVER", false, Rule::kUsersOwn},
+    {L"APPDATA", false, Rule::kUsersOwn},
+    {L"LOCALAPPDATA", false, Rule::kUsersOwn},
+    {L"HOMEDRIVE", false, Rule::kUsersOwn},
+    {L"HOMEPATH", false, Rule::kUsersOwn},
+    {L"HOMESHARE", false, Rule::kUsersOwn},
+    {L"SESSIONNAME", false, Rule::kUsersOwn},
+    {L"CLIENTNAME", false, Rule::kUsersOwn},
+    {L"OneDrive", true, Rule::kUsersOwn},  // OneDrive, OneDriveConsumer, OneDriveCommercial
     // .NET Framework: the profiler DLL that every managed process loads (COR_PROFILER,
     // COR_PROFILER_PATH, _32, _64), and the switch that turns it on.
-    {L"COR_ENABLE_PROFILING", false},
-    {L"COR_PROFILER", true},
+    {L"COR_ENABLE_PROFILING", false, Rule::kNever},
+    {L"COR_PROFILER", true, Rule::kNever},
     // .NET Core and later: the same profiler for the new runtime, its startup hooks and
     // additional dependencies, and the runtime's settings, under both of their prefixes.
-    {L"CORECLR_", true},
-    {L"DOTNET_", true},
-    {L"COMPLUS_", true},
+    {L"CORECLR_", true, Rule::kNever},
+    {L"DOTNET_", true, Rule::kNever},
+    {L"COMPLUS_", true, Rule::kNever},
     // The debug helper loads the symbol server DLL that a symbol path names.
-    {L"_NT_SYMBOL_PATH", false},
-    {L"_NT_ALT_SYMBOL_PATH", false},
+    {L"_NT_SYMBOL_PATH", false, Rule::kNever},
+    {L"_NT_ALT_SYMBOL_PATH", false, Rule::kNever},
     // Agents and options handed to every Java runtime that starts.
-    {L"JAVA_TOOL_OPTIONS", false},
-    {L"_JAVA_OPTIONS", false},
-    {L"JDK_JAVA_OPTIONS", false},
+    {L"JAVA_TOOL_OPTIONS", false, Rule::kNever},
+    {L"_JAVA_OPTIONS", false, Rule::kNever},
+    {L"JDK_JAVA_OPTIONS", false, Rule::kNever},
     // Script hosts a setup may call, and the modules and preloads they take from a path.
-    {L"PSModulePath", false},
-    {L"NODE_OPTIONS", false},
-    {L"NODE_PATH", false},
-    {L"PERL5OPT", false},
-    {L"PERL5LIB", false},
-    {L"PERLLIB", false},
-    {L"PYTHONPATH", false},
-    {L"PYTHONHOME", false},
-    {L"PYTHONSTARTUP", false},
-    {L"RUBYOPT", false},
-    {L"RUBYLIB", false},
+    {L"PSModulePath", false, Rule::kNever},
+    {L"NODE_OPTIONS", false, Rule::kNever},
+    {L"NODE_PATH", false, Rule::kNever},
+    {L"PERL5OPT", false, Rule::kNever},
+    {L"PERL5LIB", false, Rule::kNever},
+    {L"PERLLIB", false, Rule::kNever},
+    {L"PYTHONPATH", false, Rule::kNever},
+    {L"PYTHONHOME", false, Rule::kNever},
+    {L"PYTHONSTARTUP", false, Rule::kNever},
+    {L"RUBYOPT", false, Rule::kNever},
+    {L"RUBYLIB", false, Rule::kNever},
     // The TLS library's configuration, which can name engines and providers to load.
-    {L"OPENSSL_CONF", false},
-    {L"OPENSSL_MODULES", false},
-    {L"OPENSSL_ENGINES", false},
+    {L"OPENSSL_CONF", false, Rule::kNever},
+    {L"OPENSSL_MODULES", false, Rule::kNever},
+    {L"OPENSSL_ENGINES", false, Rule::kNever},
     // Compatibility layers chosen by the user, RunAsInvoker among them.
-    {L"__COMPAT_LAYER", false},
+    {L"__COMPAT_LAYER", false, Rule::kNever},
 };
-
-// The machine's variable that is the user's own all the same.
-constexpr wchar_t kUserProfile[] = L"USERPROFILE";
 
 // The length of the name of `entry` ("NAME=value"; a name may start with '=', as "=C:" does).
 size_t NameLength(const wchar_t* entry) {
@@ -65,6 +84,25 @@ int CompareNames(const wchar_t* a, size_t a_length, const wchar_t* b, size_t b_l
 
 bool SameName(const wchar_t* entry, const wchar_t* name) {
   return CompareNames(entry, NameLength(entry), name, wcslen(name)) == CSTR_EQUAL;
+}
+
+// The table's row for the variable of `entry`, or null.
+const VariableRule* RowOf(const wchar_t* entry) {
+  const size_t length = NameLength(entry);
+  for (const VariableRule& row : kVariableRules) {
+    const size_t row_length = wcslen(row.name);
+    const size_t compared = row.prefix && length > row_length ? row_length : length;
+    if (CompareNames(entry, compared, row.name, row_length) == CSTR_EQUAL) return &row;
+  }
+  return nullptr;
+}
+
+// Whether the variable of `entry` passes from the user's own variables (`users`) or from the
+// machine's.
+bool Passes(const wchar_t* entry, bool users) {
+  const VariableRule* row = RowOf(entry);
+  if (row == nullptr) return !users;
+  return users && row->rule == Rule::kUsersOwn;
 }
 
 size_t CountEntries(const wchar_t* block, size_t* characters) {
@@ -97,8 +135,7 @@ class EntryList {
     Add(text_);
     text_ += length + 1;
   }
-  bool Excludes(const wchar_t* entry, const EnvironmentValue* replaced, size_t replaced_count) const {
-    if (IsCodeLoadingVariable(entry, NameLength(entry))) return true;
+  bool Replaced(const wchar_t* entry, const EnvironmentValue* replaced, size_t replaced_count) const {
     for (size_t i = 0; i < replaced_count; ++i) {
       if (SameName(entry, replaced[i].name)) return true;
     }
@@ -138,15 +175,6 @@ void* MachineEnvironment() {
 
 }  // namespace
 
-bool IsCodeLoadingVariable(const wchar_t* name, size_t length) noexcept {
-  for (const BlockedVariable& blocked : kCodeLoadingVariables) {
-    const size_t blocked_length = wcslen(blocked.name);
-    const size_t compared = blocked.prefix && length > blocked_length ? blocked_length : length;
-    if (CompareNames(name, compared, blocked.name, blocked_length) == CSTR_EQUAL) return true;
-  }
-  return false;
-}
-
 win::UniqueLocalMemory BuildEnvironmentBlock(const wchar_t* own, const wchar_t* machine,
                                              const EnvironmentValue* replaced, size_t replaced_count) noexcept {
   size_t characters = 1;
@@ -164,11 +192,10 @@ win::UniqueLocalMemory BuildEnvironmentBlock(const wchar_t* own, const wchar_t* 
 
   for (size_t i = 0; i < replaced_count; ++i) list.Add(replaced[i].name, replaced[i].value);
   for (const wchar_t* entry = machine; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
-    if (!list.Excludes(entry, replaced, replaced_count) && !SameName(entry, kUserProfile)) list.Add(entry);
+    if (Passes(entry, false) && !list.Replaced(entry, replaced, replaced_count)) list.Add(entry);
   }
   for (const wchar_t* entry = own; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
-    const bool machines = Defines(machine, entry) && !SameName(entry, kUserProfile);
-    if (!machines && !list.Excludes(entry, replaced, replaced_count)) list.Add(entry);
+    if (Passes(entry, true) && !list.Replaced(entry, replaced, replaced_count)) list.Add(entry);
   }
   list.WriteSorted(static_cast<wchar_t*>(block.get()));
   return block;

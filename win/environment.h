@@ -2,9 +2,11 @@
 //
 // The installer runs elevated, but its environment is the user's: HKCU\Environment and
 // "Volatile Environment", which any of the user's programs may change, can say where Windows
-// is (windir, SystemRoot, ComSpec, ProgramFiles...), where temporary files go, and name code
-// for a process to load. What the installer starts gets the machine's own values for the
-// machine's variables and none of the code-loading ones.
+// is (windir, SystemRoot, ComSpec, ProgramFiles...), where temporary files go, which proxy to
+// use, and name code for a process to load, in more ways than any list could name. So what
+// the installer starts gets an allow-list: the machine's own variables with the machine's
+// values, and of the user's only those that name the user and the user's folders
+// (kVariableRules in environment.cpp); none that loads code, from either.
 #pragma once
 
 #include <windows.h>
@@ -12,11 +14,6 @@
 #include <cstddef>
 
 #include "win/unique_handle.h"
-
-// True for a variable that makes a process load code that it names (a profiler, a startup
-// hook, an agent, a symbol server, a script host's preload...); `name` has `length`
-// characters, any case.
-[[nodiscard]] bool IsCodeLoadingVariable(const wchar_t* name, size_t length) noexcept;
 
 // One variable given its own value.
 struct EnvironmentValue {
@@ -27,19 +24,22 @@ struct EnvironmentValue {
 // A new environment block, sorted by name, for CreateProcessW with CREATE_UNICODE_ENVIRONMENT
 // (LocalFree). From `own` (a block as GetEnvironmentStringsW gives it) and `machine` (the
 // machine's variables as Windows sets them for a program without a user's settings): every
-// variable of `machine` with the machine's value but USERPROFILE, the user's own folder, which
-// `own` gives; every other variable of `own`; none that loads code; and `replaced` in place of
-// any of the same name. Null when memory fails.
+// variable of `machine` but those that name the user or load code; of `own`, only those that
+// name the user and the user's folders; and `replaced` in place of any of the same name.
+// Nothing else: not the current folders of the drives ("=C:"), not any other variable of the
+// user's own. Null when memory fails.
 [[nodiscard]] win::UniqueLocalMemory BuildEnvironmentBlock(const wchar_t* own, const wchar_t* machine,
                                                            const EnvironmentValue* replaced,
                                                            size_t replaced_count) noexcept;
 
-// Makes the process's own environment the clean one (BuildEnvironmentBlock with nothing
-// replaced), so that every program it starts (the uninstaller, the setup) inherits that.
-// Called once at the start, before any other thread. False, changing nothing, when the
-// machine's variables cannot be had.
+// Makes the process's own environment the allowed one (BuildEnvironmentBlock with nothing
+// replaced): what the installer itself reads of its environment (the platform's libraries
+// included) is then what it would pass on, and a program started without an explicit block
+// gets no more. Called once at the start, before any other thread. False, changing nothing,
+// when the machine's variables cannot be had.
 bool CleanProcessEnvironment() noexcept;
 
-// The setup's block: the clean environment, with TEMP and TMP naming `temp` (a folder only
+// The block of a program the installer starts (the setup, an installed product's
+// uninstaller): the allowed environment, with TEMP and TMP naming `temp` (a folder only
 // administrators may write) and PATH the system's own folders only. Null on failure.
 [[nodiscard]] win::UniqueLocalMemory SetupEnvironment(const wchar_t* temp) noexcept;

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "win/file_trust.h"
 #include "win/trace.h"
 
 extern "C" NTSTATUS NTAPI NtSetSecurityObject(HANDLE handle, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR security);
@@ -22,12 +23,6 @@ constexpr ULONG_PTR kCreated = 2;                                          // FI
 constexpr ULONG kDirectoryFile = 0x00000001;                               // FILE_DIRECTORY_FILE
 constexpr ULONG kSynchronousIo = 0x00000020;                               // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kOpenReparsePoint = 0x00200000;                            // FILE_OPEN_REPARSE_POINT
-
-// Wine keeps no owner on files (every one reads back as the user's): there the owner says
-// nothing, and nothing enforces it either.
-bool PlatformKeepsOwners() {
-  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
-}
 
 bool RandomName(const wchar_t* root, wchar_t prefix, wchar_t* path, size_t capacity) {
   uint32_t number[4] = {};
@@ -64,48 +59,12 @@ HANDLE CreateAndOpen(const wchar_t* path, PSECURITY_DESCRIPTOR security, ULONG d
   return status >= 0 ? handle : INVALID_HANDLE_VALUE;
 }
 
-// The owner and DACL of `handle` as the platform keeps them; null under Wine, which keeps none.
-PSECURITY_DESCRIPTOR ReadPlatformSecurity(HANDLE handle) noexcept {
-  if (!PlatformKeepsOwners()) return nullptr;
-  constexpr SECURITY_INFORMATION kWhat = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  DWORD size = 0;
-  ::GetKernelObjectSecurity(handle, kWhat, nullptr, 0, &size);
-  win::UniqueLocalMemory descriptor(size != 0 ? ::LocalAlloc(LMEM_FIXED, size) : nullptr);
-  if (!descriptor || !::GetKernelObjectSecurity(handle, kWhat, descriptor.get(), size, &size)) return nullptr;
-  return descriptor.release();
-}
-SecurityReader g_read_security = ReadPlatformSecurity;
-
 // A plain directory that no unelevated program owns.
 bool IsSound(HANDLE directory) {
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!::GetFileInformationByHandle(directory, &info)) return false;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return false;
-  }
-  const win::UniqueLocalMemory descriptor(g_read_security(directory));
-  if (!descriptor) return !PlatformKeepsOwners();
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  return ::GetSecurityDescriptorOwner(descriptor.get(), &owner, &defaulted) && IsTrustedOwner(owner);
-}
-
-// The rights that change an object or what is in it.
-constexpr ACCESS_MASK kChangeRights = GENERIC_ALL | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | DELETE | FILE_WRITE_DATA |
-                                      FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD;
-
-// Administrators, SYSTEM and the system's installer service.
-bool IsTrustedTrustee(PSID sid) {
-  static constexpr SID_IDENTIFIER_AUTHORITY kNtAuthority = SECURITY_NT_AUTHORITY;
-  // NT SERVICE\TrustedInstaller
-  static constexpr DWORD kTrustedInstaller[] = {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464};
-  if (IsTrustedOwner(sid)) return true;
-  const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
-  if (*::GetSidSubAuthorityCount(sid) != 6 || memcmp(authority, &kNtAuthority, sizeof(kNtAuthority)) != 0) return false;
-  for (DWORD i = 0; i < 6; ++i) {
-    if (*::GetSidSubAuthority(sid, i) != kTrustedInstaller[i]) return false;
-  }
-  return true;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && win::OwnedByAdministrators(directory);
 }
 
 // How a folder that was there already gets its DACL (tests replace it to see the call).
@@ -151,11 +110,6 @@ void DeleteNowOrAtRestart(const wchar_t* path, bool directory) noexcept {
   if (!gone && ::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND) {
     ::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
-}
-
-bool IsTrustedOwner(PSID owner) noexcept {
-  return owner != nullptr && ::IsValidSid(owner) &&
-         (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid));
 }
 
 win::UniqueLocalMemory AdminOnlyDirectorySecurity() noexcept {
@@ -207,33 +161,6 @@ bool ProtectedFolder::Create(const wchar_t* root, wchar_t prefix) noexcept {
 
 void SetDaclSetterForTesting(DaclSetter setter) noexcept { g_set_dacl = setter != nullptr ? setter : ::NtSetSecurityObject; }
 
-void SetSecurityReaderForTesting(SecurityReader reader) noexcept {
-  g_read_security = reader != nullptr ? reader : ReadPlatformSecurity;
-}
-
-PSECURITY_DESCRIPTOR ReadSecurity(HANDLE handle) noexcept { return g_read_security(handle); }
-
-bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR security) noexcept {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  BOOL defaulted = FALSE, present = FALSE;
-  if (security == nullptr || !::GetSecurityDescriptorOwner(security, &owner, &defaulted) || !IsTrustedOwner(owner) ||
-      !::GetSecurityDescriptorDacl(security, &present, &dacl, &defaulted) || !present || dacl == nullptr) {
-    return false;  // a null DACL lets everyone do everything
-  }
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&header))) return false;
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-    // Entries inherited by what is made inside count as well: what this program writes there.
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-    const PSID trustee = const_cast<DWORD*>(&ace->SidStart);
-    if ((ace->Mask & kChangeRights) != 0 && !IsTrustedTrustee(trustee)) return false;
-  }
-  return true;
-}
-
 bool MoveAsideUnlessProtected(const wchar_t* path, wchar_t* moved_to, size_t capacity) noexcept {
   moved_to[0] = L'\0';
   win::UniqueFile folder(::CreateFileW(path, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
@@ -244,8 +171,7 @@ bool MoveAsideUnlessProtected(const wchar_t* path, wchar_t* moved_to, size_t cap
   if (!::GetFileInformationByHandle(folder.get(), &info)) return false;
   const bool plain = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-  const win::UniqueLocalMemory descriptor(g_read_security(folder.get()));
-  if (plain && (descriptor ? OnlyAdministratorsMayChange(descriptor.get()) : !PlatformKeepsOwners())) return true;
+  if (plain && win::OnlyAdministratorsMayChange(folder.get(), /*inside=*/true)) return true;
 
   // Renamed by the handle, so it is this very entry that goes, whatever the name means by now.
   const wchar_t* slash = wcsrchr(path, L'\\');

@@ -70,25 +70,12 @@ void DeleteNowOrAtRestart(const wchar_t* path, bool directory) noexcept;
 using DaclSetter = NTSTATUS(NTAPI*)(HANDLE handle, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR security);
 void SetDaclSetterForTesting(DaclSetter setter) noexcept;
 
-// The owner and DACL of the object `handle` (opened with READ_CONTROL), LocalFree; null when
-// they cannot be read, and always under Wine, which keeps none. Tests stage others (null
-// restores the platform's).
-using SecurityReader = PSECURITY_DESCRIPTOR (*)(HANDLE handle);
-void SetSecurityReaderForTesting(SecurityReader reader) noexcept;
-[[nodiscard]] PSECURITY_DESCRIPTOR ReadSecurity(HANDLE handle) noexcept;
-
-// True when `security` is owned by Administrators or SYSTEM and lets nobody but them and
-// TrustedInstaller change the object, or (through what it passes on) what is made inside it.
-[[nodiscard]] bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR security) noexcept;
-
-// When `path` names anything but a plain folder that OnlyAdministratorsMayChange (someone
-// else's folder, one others may write into, a link), renames it by its handle to a random
-// name beside it and puts that name into `moved_to` (`capacity` characters; empty when nothing
-// moved). False when it is there and could not be moved. Under Wine, a plain folder stays.
+// When `path` names anything but a plain folder that only administrators may change, or write
+// into (win::OnlyAdministratorsMayChange, what is made inside counted: someone else's folder, one
+// others may write into, a link), renames it by its handle to a random name beside it and puts
+// that name into `moved_to` (`capacity` characters; empty when nothing moved). False when it is
+// there and could not be moved.
 [[nodiscard]] bool MoveAsideUnlessProtected(const wchar_t* path, wchar_t* moved_to, size_t capacity) noexcept;
-
-// True for the owners that an unelevated program cannot be: Administrators and SYSTEM.
-[[nodiscard]] bool IsTrustedOwner(PSID owner) noexcept;
 
 // The security the download directory is created with (a self-relative descriptor, LocalFree):
 // owned by Administrators, and only Administrators and SYSTEM may change what is in it, so

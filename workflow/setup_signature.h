@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "win/file_identity.h"
 #include "win/unique_handle.h"
 
 // The pins this build was made with: SHA-256 digests in hex, ';' between.
@@ -26,19 +27,6 @@
 
 // The same against this build's pins: the maker's program, such as the installer's own copy.
 [[nodiscard]] bool IsSignedByProductSigner(HANDLE file, const wchar_t* path) noexcept;
-
-// True when `process` was started from the very file that `file` holds, and that file lies in
-// the very directory that `directory` holds. Files are told apart by their 128-bit id where
-// the platform and the volume give one, else by volume serial and 64-bit index.
-[[nodiscard]] bool RunsFile(HANDLE process, HANDLE file, HANDLE directory) noexcept;
-
-// Opens `path`, a file or (`directory`) a directory, for SameFile only: reading its attributes,
-// every sharing allowed, a reparse point itself rather than its target. Invalid on failure.
-// (Where the 128-bit id is missing, the file index needs FILE_READ_ATTRIBUTES.)
-[[nodiscard]] win::UniqueFile OpenToCompare(const wchar_t* path, bool directory) noexcept;
-
-// True when the two handles name the same file or directory.
-[[nodiscard]] bool SameFile(HANDLE a, HANDLE b) noexcept;
 
 // The oldest setup the installer starts, as the build names it: the file version's four
 // parts, most significant first, in one number (major << 48 | minor << 32 | build << 16 | revision).

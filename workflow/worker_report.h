@@ -29,6 +29,7 @@ enum class InstallResult : int32_t {
   kCannotStart = 18,             // the program's own path, the temporary folder or a thread failed
   kAnotherCopyRunning = 19,
   kWindowsLacksUpdate = 20,      // no safe DLL search, and no protected copy to run from
+  kInstalledFilesUnprotected = 21,  // others may change the installed product: its uninstaller not started
 };
 
 // True for the worker's ends that are failures told to the user (a box): all but a started

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "win/file_trust.h"
 #include "win/protected_folder.h"
 #include "win/trace.h"
 
@@ -39,14 +40,15 @@ TEST(RunLog, OnlyTheLastTenRunsAreKeptAndEachLineIsOneLineOfUtf8) {
 }
 
 
-PSECURITY_DESCRIPTOR Descriptor(const wchar_t* sddl) {
+win::UniqueLocalMemory Descriptor(const wchar_t* sddl) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-  return descriptor;
+  return win::UniqueLocalMemory(descriptor);
 }
 
 constexpr wchar_t kProtected[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;RC;;;OW)(A;OICI;FRFX;;;WD)";
 
+// A folder the installer writes into: what passes on to what is made inside counts too.
 TEST(FolderSecurity, OnlyAdministratorsSystemAndTheInstallerServiceMayChangeIt) {
   const struct {
     const wchar_t* sddl;
@@ -61,8 +63,8 @@ TEST(FolderSecurity, OnlyAdministratorsSystemAndTheInstallerServiceMayChangeIt) 
       {L"O:BAD:(A;;FA;;;BA)(A;;0x40000;;;S-1-5-80-1-2-3-4-5)", false},  // another service: WRITE_DAC
   };
   for (const auto& c : cases) {
-    const win::UniqueLocalMemory descriptor(Descriptor(c.sddl));
-    EXPECT_EQ(OnlyAdministratorsMayChange(descriptor.get()), c.protected_folder) << c.sddl;
+    const win::UniqueLocalMemory descriptor = Descriptor(c.sddl);
+    EXPECT_EQ(win::OnlyAdministratorsMayChange(descriptor.get(), nullptr, /*inside=*/true), c.protected_folder) << c.sddl;
   }
 }
 
@@ -77,7 +79,7 @@ NTSTATUS NTAPI RecordDacl(HANDLE, SECURITY_INFORMATION what, PSECURITY_DESCRIPTO
 // its place; one that is protected is kept, and its rights are set on it alone.
 TEST(RunLog, AFolderThatIsNotProtectedGoesAsideAndRightsAreNeverPushedDown) {
   g_reads = 0;
-  SetSecurityReaderForTesting([](HANDLE) { return Descriptor(g_reads++ == 0 ? L"O:BUD:(A;OICI;FA;;;BU)" : kProtected); });
+  win::SetSecurityReaderForTesting([](HANDLE) { return Descriptor(g_reads++ == 0 ? L"O:BUD:(A;OICI;FA;;;BU)" : kProtected); });
   SetDaclSetterForTesting(RecordDacl);
   test::TempDir dir;
   const std::wstring folder = dir.Path(L"logs");
@@ -99,7 +101,7 @@ TEST(RunLog, AFolderThatIsNotProtectedGoesAsideAndRightsAreNeverPushedDown) {
   ASSERT_TRUE(StartRunLog(folder.c_str()));
   EndRunLog(0);
   EXPECT_EQ(g_set, std::vector<SECURITY_INFORMATION>{DACL_SECURITY_INFORMATION});
-  SetSecurityReaderForTesting(nullptr);
+  win::SetSecurityReaderForTesting(nullptr);
   SetDaclSetterForTesting(nullptr);
 }
 

@@ -221,8 +221,10 @@ class Scenario : public testing::Test {
     test::DeleteRunOnceValue(L"ZunoSetup");
     demo_log_ = E2e(L"demo-command-line.txt");
     ::DeleteFileW(demo_log_.c_str());
-    ::SetEnvironmentVariableW(L"ZUNO_DEMO_LOG", demo_log_.c_str());
-    ::SetEnvironmentVariableW(L"ZUNO_DEMO_SECONDS", L"1");
+    // The demo setup's settings, as an administrator would set them: the installer passes on
+    // the machine's variables, never its user's own.
+    test::SetMachineVariable(L"ZUNO_DEMO_LOG", demo_log_);
+    test::SetMachineVariable(L"ZUNO_DEMO_SECONDS", L"1");
     // What any program of the user's can set for the next ones it starts: never the setup's.
     for (const wchar_t* name : kPlantedVariables) ::SetEnvironmentVariableW(name, L"Z:\\planted\\profiler.dll");
     SetLanguage(kLanguageVietnamese);
@@ -241,6 +243,8 @@ class Scenario : public testing::Test {
     test::ClearProxySettings();
     test::ClearPendingDeletions();
     test::DeleteRunOnceValue(L"ZunoSetup");
+    test::DeleteMachineVariable(L"ZUNO_DEMO_LOG");
+    test::DeleteMachineVariable(L"ZUNO_DEMO_SECONDS");
   }
 
   std::wstring E2e(const wchar_t* name) const { return e2e_ + L"\\" + name; }
@@ -788,9 +792,21 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|Zuno Office Guard 2024 has already been installed on your "
                           L"computer.\nTo install the new version, you should uninstall the current version.");
+  // Started by its full path, in its folder, with the setup's environment: TEMP and TMP a
+  // protected folder of its own in the system's Temp, which goes at the next restart, and
+  // nothing the user planted.
   const std::wstring record = UninstallerRecord();
-  EXPECT_NE(record.find(L"/Silent"), std::wstring::npos) << Narrow(record);
-  EXPECT_NE(record.find(L"\n" + product_.dir() + L"\n"), std::wstring::npos) << Narrow(record);
+  EXPECT_EQ(record.rfind(L"\"" + product_.Path(L"ZunoUnst.exe") + L"\" /Silent\n" + product_.dir() + L"\n", 0), 0u)
+      << Narrow(record);
+  const size_t temp_at = record.find(L"\nTEMP=");
+  ASSERT_NE(temp_at, std::wstring::npos) << Narrow(record);
+  const std::wstring temp = record.substr(temp_at + 6, record.find(L'\n', temp_at + 1) - temp_at - 6);
+  EXPECT_EQ(temp.rfind(SystemTemp() + L"U", 0), 0u) << Narrow(temp);
+  EXPECT_TRUE(EndsWith(temp, L".tmp")) << Narrow(temp);
+  EXPECT_NE(record.find(L"\nTMP=" + temp + L"\n"), std::wstring::npos) << Narrow(record);
+  EXPECT_EQ(record.find(L"planted"), std::wstring::npos) << Narrow(record);
+  const std::vector<std::wstring> waiting = test::PendingDeletions();
+  EXPECT_TRUE(std::any_of(waiting.begin(), waiting.end(), [&](const std::wstring& path) { return EndsWith(path, temp); }));
   EXPECT_TRUE(NewDownloadDirectories().empty());
 
   // The restart entry names, quoted, an administrator's copy of the installer in a folder of

@@ -8,11 +8,15 @@
 #include <string>
 #include <thread>
 
+#include <sddl.h>
+
+#include "app/installer_ends.h"
 #include "app/messages.h"
 #include "app/safe_start.h"
 #include "tests/existing/installed_product.h"
 #include "win/application.h"
 #include "workflow/setup_signature.h"
+#include "win/file_trust.h"
 
 namespace {
 
@@ -192,8 +196,7 @@ TEST_F(RemovalOffer, OkRegistersTheRestartAndRunsOnlyZunoUnstWithSlashSilent) {
 
   Record record;
   ASSERT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
-  EXPECT_NE(std::wstring::npos, record.command_line.find(L"ZunoUnst.exe"));
-  EXPECT_EQ(L" /Silent", record.command_line.substr(record.command_line.size() - 8));
+  EXPECT_EQ(record.command_line, L"\"" + product_.Path(L"ZunoUnst.exe") + L"\" /Silent");
   EXPECT_EQ(0, _wcsicmp(product_.dir().c_str(), record.directory.c_str()));
   EXPECT_FALSE(WaitForRecord(product_.Path(L"ZunoFamilyUnst.exe"), &record, 1000));
 }
@@ -210,23 +213,20 @@ TEST_F(RemovalOffer, WithoutZunoUnstTheFamilyUninstallerRunsWithSilentInTheInsta
   EXPECT_EQ(0, _wcsicmp(product_.dir().c_str(), record.directory.c_str()));
 }
 
-// (Then nothing was started: the installer does not end as if the removal had begun.)
-// (The copy an earlier offer registered, never started, goes with the entry it had.)
-TEST_F(RemovalOffer, OkWritesTheRestartEvenWhenNoUninstallerCanStart) {
+// Nothing started, nothing to come back for: no new restart entry and no copy; the one an
+// earlier offer registered stays as it was.
+TEST_F(RemovalOffer, NoUninstallerThatCanStartWritesNoRestart) {
   product_.InstallComplete();
   const WideString earlier = MakeRestartCopy().path;
   ASSERT_TRUE(RegisterRunOnceRestart(earlier.c_str()));
   g_answer = IDOK;
   EXPECT_EQ(kRemovalNotStarted, OfferPreviousVersionRemoval());
-  EXPECT_FALSE(test::FileExists(earlier.c_str()));
   std::wstring value;
   ASSERT_TRUE(run_once_.Read(&value));
+  EXPECT_EQ(value, L"\"" + std::wstring(earlier.c_str()) + L"\"");
   ExpectRestartCopy(value);
 }
 
-// This test program is not signed by the build's pinned key: from a share its copy is refused,
-// as one the server changed would be. No entry, no copy; and where the DLL search is open, no
-// copy to run from: message 44 and exit code 1150.
 // The restart copies' folders there are now.
 size_t CopyFolders() {
   WIN32_FIND_DATAW entry;
@@ -239,6 +239,9 @@ size_t CopyFolders() {
   return count;
 }
 
+// This test program is not signed by the build's pinned key: from a share its copy is refused,
+// as one the server changed would be. No entry, no copy; and where the DLL search is open, no
+// copy to run from: message 44 and exit code 1150.
 TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsNeitherRegisteredNorRun) {
   product_.InstallComplete();
   const size_t copies_before = CopyFolders();
@@ -255,6 +258,89 @@ TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsNeitherRegisteredNor
   EXPECT_EQ(0u, g_box.text.find(L"This copy of Windows lacks an update that the installer needs.")) << g_box.count;
   EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONERROR), g_box.type);
   EXPECT_EQ(CopyFolders(), copies_before);  // no copy's folder stayed
+}
+
+// ---- Who may change the product's files, through staged descriptors --------------------------
+
+// The descriptor staged for the file or folder whose path ends in `tail` (null `sddl`: owned by
+// Administrators, with a null DACL, which Wine's SDDL reader cannot make); every other one
+// reads as the platform gives it (under Wine: owned by this user, who with SYSTEM may do all).
+struct Staged {
+  std::wstring tail;
+  const wchar_t* sddl = nullptr;
+} g_staged;
+
+win::UniqueLocalMemory NullDacl() {
+  win::UniqueLocalMemory descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH + SECURITY_MAX_SID_SIZE));
+  PSID admins = static_cast<BYTE*>(descriptor.get()) + SECURITY_DESCRIPTOR_MIN_LENGTH;
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  EXPECT_TRUE(::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) &&
+              ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
+              ::SetSecurityDescriptorOwner(descriptor.get(), admins, FALSE) &&
+              ::SetSecurityDescriptorDacl(descriptor.get(), TRUE, nullptr, FALSE));
+  return descriptor;
+}
+win::SecurityReader g_platform_reader = nullptr;
+
+win::UniqueLocalMemory StagedSecurity(HANDLE file) {
+  wchar_t path[2 * MAX_PATH] = {};
+  const DWORD length = ::GetFinalPathNameByHandleW(file, path, 2 * MAX_PATH, FILE_NAME_NORMALIZED);
+  const bool staged = length >= g_staged.tail.size() && length < 2 * MAX_PATH &&
+                      _wcsicmp(path + length - g_staged.tail.size(), g_staged.tail.c_str()) == 0;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!staged) return g_platform_reader(file);
+  if (g_staged.sddl == nullptr) return NullDacl();
+  EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(g_staged.sddl, SDDL_REVISION_1, &descriptor, nullptr));
+  return win::UniqueLocalMemory(descriptor);
+}
+
+// Users may change the folder, Authenticated Users a library, someone else owns the
+// uninstaller, a library has no DACL at all: nothing starts, message 43, exit code 1625, no
+// restart entry. What Windows gives its program files (TrustedInstaller's, Users reading,
+// CREATOR OWNER for what is made inside) starts the uninstaller.
+TEST_F(RemovalOffer, FilesThatOthersMayChangeStartNothing) {
+  product_.InstallComplete();
+  product_.RegisterName(L"Zuno Prime Guard");
+  ::CopyFileW(test::Fixture(L"record_args.exe").c_str(), product_.Path(L"ZunoUnst.exe").c_str(), FALSE);
+  const std::wstring folder = product_.dir().substr(product_.dir().rfind(L'\\'));
+  const struct {
+    std::wstring tail;
+    const wchar_t* sddl;
+    int removal;
+  } cases[] = {
+      {folder, L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", kRemovalRefused},
+      {L"\\ThemePack.dll", L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FW;;;AU)", kRemovalRefused},
+      {L"\\ZunoUnst.exe", L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)", kRemovalRefused},
+      {L"\\ZunoLanguageEn.dll", nullptr, kRemovalRefused},
+      {folder,
+       L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:P(A;OICIIO;GA;;;CO)(A;OICI;FA;;;SY)"
+       L"(A;OICI;0x1301bf;;;BA)(A;OICI;0x1200a9;;;BU)",
+       kRemovalStarted},
+  };
+  g_platform_reader = win::SetSecurityReaderForTesting(StagedSecurity);
+  g_answer = IDOK;
+  for (const auto& c : cases) {
+    g_staged = {c.tail, c.sddl};
+    g_box = {};
+    const int removal = OfferPreviousVersionRemoval();
+    EXPECT_EQ(removal, c.removal) << testing::PrintToString(c.tail);
+    std::wstring value;
+    Record record;
+    if (c.removal == kRemovalStarted) {
+      EXPECT_TRUE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record));
+      ASSERT_TRUE(run_once_.Read(&value));
+      ExpectRestartCopy(value);
+      continue;
+    }
+    EXPECT_EQ(ExitCodeOf(RemovalResult(removal)), 1625u);
+    ASSERT_EQ(g_box.count, 2);  // the offer, then what to do
+    const std::wstring told = WideString::Format(GetMessageText(kMessageFilesUnprotected).c_str(), L"Zuno Prime Guard").c_str();
+    EXPECT_EQ(g_box.text.rfind(told, 0), 0u) << testing::PrintToString(g_box.text);
+    EXPECT_EQ(g_box.type, static_cast<UINT>(MB_OK | MB_ICONEXCLAMATION));
+    EXPECT_FALSE(run_once_.Read(&value));
+    EXPECT_FALSE(WaitForRecord(product_.Path(L"ZunoUnst.exe"), &record, 500));
+  }
+  win::SetSecurityReaderForTesting(nullptr);
 }
 
 TEST_F(RemovalOffer, RegisterRunOnceRestartStoresThePathAsAString) {

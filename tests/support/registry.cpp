@@ -108,4 +108,21 @@ void DeleteRunOnceValue(const wchar_t* name) {
   }
 }
 
+constexpr wchar_t kMachineEnvironment[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+void SetMachineVariable(const wchar_t* name, const std::wstring& value) {
+  win::UniqueRegKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineEnvironment, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+    ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  }
+}
+
+void DeleteMachineVariable(const wchar_t* name) {
+  win::UniqueRegKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineEnvironment, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key.get(), name);
+  }
+}
+
 }  // namespace test

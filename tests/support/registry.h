@@ -42,4 +42,9 @@ void ClearPendingDeletions();
 [[nodiscard]] std::wstring RunOnceValue(const wchar_t* name);
 void DeleteRunOnceValue(const wchar_t* name);
 
+// A variable of the machine's own (HKLM "System\CurrentControlSet\Control\Session
+// Manager\Environment"): the programs the installer starts get these, never the user's.
+void SetMachineVariable(const wchar_t* name, const std::wstring& value);
+void DeleteMachineVariable(const wchar_t* name);
+
 }  // namespace test

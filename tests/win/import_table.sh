@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Fails when the installer's import table names a DLL other than the KnownDLLs it may import.
+# Fails when the installer's import table names a DLL other than the KnownDLLs it may import,
+# or ShellExecuteW: no program it starts may go through the shell's class lookup (which merges
+# the user's HKCU\Software\Classes even in an elevated process). ShellExecuteExW stays, for
+# the setup's elevated start alone.
 #   import_table.sh OBJDUMP EXE
 set -euo pipefail
-dlls=$("$1" -p "$2" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+imports=$("$1" -p "$2")
+dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$imports" | tr 'A-Z' 'a-z' | sort -u)
 echo "imports:" $dlls
 [ -n "$dlls" ] && ! grep -vxE '(advapi32|gdi32|kernel32|msvcrt|ntdll|ole32|shell32|shlwapi|user32)\.dll' <<<"$dlls"
+! grep -E '[[:space:]]ShellExecuteW$' <<<"$imports"

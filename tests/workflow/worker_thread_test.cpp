@@ -37,21 +37,48 @@ std::wstring Flatten(const win::UniqueLocalMemory& block) {
   return text;
 }
 
-// The user's settings cannot say where Windows is, nor have code loaded; the user's own
-// folder and variables stay; the result is sorted as Windows keeps it.
-TEST(SetupEnvironment, TheMachinesVariablesWinAndCodeLoadingOnesGo) {
-  const wchar_t own[] =
-      L"=C:=C:\\x\0windir=Z:\\u\0COMPlus_EnableDiagnostics=1\0COR_ENABLE_PROFILING=1\0"
-      L"cor_profiler_path_64=p.dll\0CORECLR_PROFILER=x\0COR_SETTING_KEPT=1\0DOTNET_STARTUP_HOOKS=h.dll\0"
-      L"JAVA_TOOL_OPTIONS=-javaagent:a.jar\0NODE_OPTIONS=-r a\0Path=C:\\Users\\u\\bin\0tmp=C:\\Users\\u\\Temp\0"
-      L"USERPROFILE=C:\\Users\\u\0_NT_SYMBOL_PATH=srv*s.dll\0__COMPAT_LAYER=RunAsInvoker\0ComSpec=Z:\\u.exe\0";
-  const wchar_t machine[] = L"windir=C:\\W\0USERPROFILE=C:\\Users\\Default\0ComSpec=C:\\W\\cmd.exe\0TEMP=C:\\W\\Temp\0";
-  EXPECT_EQ(Flatten(BuildEnvironmentBlock(own, machine, nullptr, 0)),
-            L"=C:=C:\\x|ComSpec=C:\\W\\cmd.exe|COR_SETTING_KEPT=1|Path=C:\\Users\\u\\bin|TEMP=C:\\W\\Temp|"
-            L"tmp=C:\\Users\\u\\Temp|USERPROFILE=C:\\Users\\u|windir=C:\\W|");
+// The machine's variables pass with the machine's values (but for those that name a user or
+// load code); of the user's own, only those that name the user and the user's folders; nothing
+// else, in any case of the name. Sorted as Windows keeps a block.
+TEST(SetupEnvironment, OnlyTheMachinesAndTheUsersNamesAndFoldersPass) {
+  const struct {
+    const wchar_t* entry;
+    bool passes;
+  } own[] = {
+      {L"USERPROFILE=C:\\Users\\u", true},     {L"username=u", true},
+      {L"USERDOMAIN=D", true},                  {L"USERDNSDOMAIN=d.example", true},
+      {L"LOGONSERVER=\\\\DC", true},            {L"APPDATA=C:\\Users\\u\\AppData\\Roaming", true},
+      {L"LOCALAPPDATA=C:\\Users\\u\\AppData\\Local", true}, {L"HOMEDRIVE=C:", true},
+      {L"HOMEPATH=\\Users\\u", true},          {L"HOMESHARE=\\\\fs\\u", true},
+      {L"SESSIONNAME=Console", true},           {L"CLIENTNAME=PC", true},
+      {L"OneDrive=C:\\Users\\u\\OneDrive", true}, {L"OneDriveCommercial=C:\\Users\\u\\OneDrive - D", true},
+      {L"=C:=C:\\x", false},                    {L"QT_PLUGIN_PATH=C:\\Users\\u\\qt", false},
+      {L"ELECTRON_RUN_AS_NODE=1", false},       {L"NODE_OPTIONS=-r a", false},
+      {L"CLASSPATH=C:\\Users\\u\\a.jar", false}, {L"ZZ_ANY=1", false},
+      {L"HTTPS_PROXY=http://p:8080", false},    {L"NO_PROXY=*", false},
+      {L"COR_PROFILER_PATH_64=p.dll", false},   {L"Path=C:\\Users\\u\\bin", false},
+      {L"tmp=C:\\Users\\u\\Temp", false},      {L"windir=Z:\\u", false},
+  };
+  std::wstring own_block;
+  for (const auto& variable : own) own_block += std::wstring(variable.entry) + L'\0';
+  const wchar_t machine[] =
+      L"windir=C:\\W\0USERPROFILE=C:\\Users\\Default\0USERNAME=SYSTEM\0ComSpec=C:\\W\\cmd.exe\0"
+      L"TEMP=C:\\W\\Temp\0DOTNET_STARTUP_HOOKS=h.dll\0ZUNO_MACHINE=1\0";
+  const std::wstring block = L"|" + Flatten(BuildEnvironmentBlock(own_block.c_str(), machine, nullptr, 0));
+  for (const auto& variable : own) {
+    EXPECT_EQ(block.find(std::wstring(L"|") + variable.entry + L"|") != std::wstring::npos, variable.passes)
+        << testing::PrintToString(std::wstring(variable.entry));
+  }
+  for (const wchar_t* machines : {L"|windir=C:\\W|", L"|ComSpec=C:\\W\\cmd.exe|", L"|TEMP=C:\\W\\Temp|", L"|ZUNO_MACHINE=1|"}) {
+    EXPECT_NE(block.find(machines), std::wstring::npos) << testing::PrintToString(std::wstring(machines));
+  }
+  for (const wchar_t* gone : {L"Default", L"SYSTEM", L"DOTNET_", L"Path=", L"tmp="}) {
+    EXPECT_EQ(block.find(gone), std::wstring::npos) << testing::PrintToString(std::wstring(gone));
+  }
+  EXPECT_EQ(block.substr(0, 17), L"|APPDATA=C:\\Users");
   const EnvironmentValue replaced[] = {{L"PATH", L"S"}, {L"TEMP", L"T"}, {L"TMP", L"T"}};
-  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"\0", machine, replaced, 3)),
-            L"ComSpec=C:\\W\\cmd.exe|PATH=S|TEMP=T|TMP=T|windir=C:\\W|");
+  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"TEMP=U\0", L"ComSpec=C:\\W\\cmd.exe\0TEMP=C:\\W\\Temp\0", replaced, 3)),
+            L"ComSpec=C:\\W\\cmd.exe|PATH=S|TEMP=T|TMP=T|");
 }
 
 // ---- The launch command line ------------------------------------------------------------------
