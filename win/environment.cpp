@@ -36,6 +36,9 @@ constexpr VariableRule kVariableRules[] = {
     {L"SESSIONNAME", false, Rule::kUsersOwn},
     {L"CLIENTNAME", false, Rule::kUsersOwn},
     {L"OneDrive", true, Rule::kUsersOwn},  // OneDrive, OneDriveConsumer, OneDriveCommercial
+    // Wine's name for the user: its GetUserNameW reads this, and without it the certificate
+    // stores that WinVerifyTrust opens cannot be had. Nothing of Windows reads it.
+    {L"WINEUSERNAME", false, Rule::kUsersOwn},
     // .NET Framework: the profiler DLL that every managed process loads (COR_PROFILER,
     // COR_PROFILER_PATH, _32, _64), and the switch that turns it on.
     {L"COR_ENABLE_PROFILING", false, Rule::kNever},

@@ -223,7 +223,7 @@ class Scenario : public testing::Test {
     ::DeleteFileW(demo_log_.c_str());
     // The demo setup's settings, as an administrator would set them: the installer passes on
     // the machine's variables, never its user's own.
-    test::SetMachineVariable(L"ZUNO_DEMO_LOG", demo_log_);
+    test::SetMachineVariable(L"ZUNO_DEMO_LOG", demo_log_.c_str());
     test::SetMachineVariable(L"ZUNO_DEMO_SECONDS", L"1");
     // What any program of the user's can set for the next ones it starts: never the setup's.
     for (const wchar_t* name : kPlantedVariables) ::SetEnvironmentVariableW(name, L"Z:\\planted\\profiler.dll");
@@ -243,8 +243,8 @@ class Scenario : public testing::Test {
     test::ClearProxySettings();
     test::ClearPendingDeletions();
     test::DeleteRunOnceValue(L"ZunoSetup");
-    test::DeleteMachineVariable(L"ZUNO_DEMO_LOG");
-    test::DeleteMachineVariable(L"ZUNO_DEMO_SECONDS");
+    test::SetMachineVariable(L"ZUNO_DEMO_LOG", nullptr);
+    test::SetMachineVariable(L"ZUNO_DEMO_SECONDS", nullptr);
   }
 
   std::wstring E2e(const wchar_t* name) const { return e2e_ + L"\\" + name; }

@@ -262,9 +262,8 @@ TEST_F(RemovalOffer, FromARemoteVolumeACopyThatFailsThePinIsNeitherRegisteredNor
 
 // ---- Who may change the product's files, through staged descriptors --------------------------
 
-// The descriptor staged for the file or folder whose path ends in `tail` (null `sddl`: owned by
-// Administrators, with a null DACL, which Wine's SDDL reader cannot make); every other one
-// reads as the platform gives it (under Wine: owned by this user, who with SYSTEM may do all).
+// The descriptor staged for what ends in `tail` (null `sddl`: Administrators' with a null DACL,
+// which Wine's SDDL reader cannot make); the rest read as Wine has them (the user's, all may).
 struct Staged {
   std::wstring tail;
   const wchar_t* sddl = nullptr;
@@ -294,10 +293,9 @@ win::UniqueLocalMemory StagedSecurity(HANDLE file) {
   return win::UniqueLocalMemory(descriptor);
 }
 
-// Users may change the folder, Authenticated Users a library, someone else owns the
-// uninstaller, a library has no DACL at all: nothing starts, message 43, exit code 1625, no
-// restart entry. What Windows gives its program files (TrustedInstaller's, Users reading,
-// CREATOR OWNER for what is made inside) starts the uninstaller.
+// Users may change the folder, Authenticated Users a library, another owns the uninstaller, a
+// library has a null DACL: nothing starts, message 43, exit code 1625, no restart entry. The
+// program files' own (TrustedInstaller's, Users reading, CREATOR OWNER inside) starts it.
 TEST_F(RemovalOffer, FilesThatOthersMayChangeStartNothing) {
   product_.InstallComplete();
   product_.RegisterName(L"Zuno Prime Guard");

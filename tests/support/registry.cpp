@@ -108,21 +108,15 @@ void DeleteRunOnceValue(const wchar_t* name) {
   }
 }
 
-constexpr wchar_t kMachineEnvironment[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
-
-void SetMachineVariable(const wchar_t* name, const std::wstring& value) {
+void SetMachineVariable(const wchar_t* name, const wchar_t* value) {
   win::UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineEnvironment, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-    ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                      KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) {
+    return;
   }
-}
-
-void DeleteMachineVariable(const wchar_t* name) {
-  win::UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineEnvironment, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(key.get(), name);
-  }
+  if (value == nullptr) ::RegDeleteValueW(key.get(), name);
+  const DWORD bytes = value != nullptr ? static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)) : 0;
+  if (value != nullptr) ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
 }
 
 }  // namespace test

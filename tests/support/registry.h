@@ -42,9 +42,8 @@ void ClearPendingDeletions();
 [[nodiscard]] std::wstring RunOnceValue(const wchar_t* name);
 void DeleteRunOnceValue(const wchar_t* name);
 
-// A variable of the machine's own (HKLM "System\CurrentControlSet\Control\Session
-// Manager\Environment"): the programs the installer starts get these, never the user's.
-void SetMachineVariable(const wchar_t* name, const std::wstring& value);
-void DeleteMachineVariable(const wchar_t* name);
+// Sets (null: deletes) a variable of the machine's own (HKLM "...\Session Manager\Environment"),
+// which the programs the installer starts get, unlike the user's.
+void SetMachineVariable(const wchar_t* name, const wchar_t* value);
 
 }  // namespace test

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # Fails when the installer's import table names a DLL other than the KnownDLLs it may import,
-# or ShellExecuteW: no program it starts may go through the shell's class lookup (which merges
-# the user's HKCU\Software\Classes even in an elevated process). ShellExecuteExW stays, for
-# the setup's elevated start alone.
+# or ShellExecuteW (whose class lookup merges HKCU\Software\Classes, elevated or not).
 #   import_table.sh OBJDUMP EXE
 set -euo pipefail
 imports=$("$1" -p "$2")

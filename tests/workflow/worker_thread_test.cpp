@@ -50,7 +50,7 @@ TEST(SetupEnvironment, OnlyTheMachinesAndTheUsersNamesAndFoldersPass) {
       {L"LOGONSERVER=\\\\DC", true},            {L"APPDATA=C:\\Users\\u\\AppData\\Roaming", true},
       {L"LOCALAPPDATA=C:\\Users\\u\\AppData\\Local", true}, {L"HOMEDRIVE=C:", true},
       {L"HOMEPATH=\\Users\\u", true},          {L"HOMESHARE=\\\\fs\\u", true},
-      {L"SESSIONNAME=Console", true},           {L"CLIENTNAME=PC", true},
+      {L"SESSIONNAME=Console", true},           {L"CLIENTNAME=PC", true}, {L"WINEUSERNAME=u", true},
       {L"OneDrive=C:\\Users\\u\\OneDrive", true}, {L"OneDriveCommercial=C:\\Users\\u\\OneDrive - D", true},
       {L"=C:=C:\\x", false},                    {L"QT_PLUGIN_PATH=C:\\Users\\u\\qt", false},
       {L"ELECTRON_RUN_AS_NODE=1", false},       {L"NODE_OPTIONS=-r a", false},
