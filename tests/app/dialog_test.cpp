@@ -14,6 +14,7 @@
 #include "app/messages.h"
 #include "app/zuno_online_setup_app.h"
 #include "resources/resource.h"
+#include "tests/support/build_files.h"
 #include "tests/support/pixels.h"
 #include "win/application.h"
 #include "workflow/startup_checks.h"
@@ -173,7 +174,7 @@ uintptr_t ReadTheActiveContext(void*, unsigned, unsigned(__stdcall*)(void*), voi
 // before the program runs; started as the installer starts, the dialog initialises under a
 // context that would look for one in the system directory, not in the program's folder.
 TEST_F(DialogExit, CommonControlsAreLookedForInTheSystemDirectoryOnly) {
-  HMODULE exe = ::LoadLibraryExW(_wgetenv(L"ZUNO_SETUP_EXE"), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE exe = ::LoadLibraryExW(test::InstallerExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(exe, nullptr);
   EXPECT_NE(Manifest(exe, 1).find("requireAdministrator"), std::string::npos);
   EXPECT_EQ(Manifest(exe, 1).find("dependentAssembly"), std::string::npos);

@@ -7,14 +7,12 @@
 #include <string>
 
 #include "app/zuno_online_setup_app.h"
+#include "tests/support/build_files.h"
 #include "win/unique_handle.h"
 
 namespace {
 
-std::wstring SetupExe() {
-  const wchar_t* path = _wgetenv(L"ZUNO_SETUP_EXE");
-  return path ? path : L"";
-}
+std::wstring SetupExe() { return test::InstallerExe(); }
 
 struct Process {
   win::UniqueKernelHandle handle;

@@ -9,15 +9,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/build_files.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 
 namespace test {
-
-inline std::wstring Fixture(const wchar_t* name) {
-  const wchar_t* dir = _wgetenv(L"ZUNO_FIXTURES_DIR");
-  return std::wstring(dir ? dir : L".") + L"\\" + name;
-}
 
 inline std::wstring SystemDirectory() {
   wchar_t path[MAX_PATH];

@@ -52,9 +52,9 @@ class AppMessageBoxTest : public ::testing::Test {
 };
 
 TEST_F(AppMessageBoxTest, CaptionIsTheProgramFileNameWithoutExtension) {
-  EXPECT_STREQ(L"message_box_test", app_.Title());
+  EXPECT_STREQ(L"win_test", app_.Title());
   EXPECT_EQ(IDCANCEL, win::AppMessageBox(L"hello", MB_OK));
-  EXPECT_EQ(L"message_box_test", g_last.caption);
+  EXPECT_EQ(L"win_test", g_last.caption);
   EXPECT_EQ(L"hello", g_last.text);
 }
 

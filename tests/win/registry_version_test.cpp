@@ -5,16 +5,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/build_files.h"
 #include "tests/support/registry.h"
 
 namespace {
 
 constexpr wchar_t kTestKey[] = L"SOFTWARE\\ZunoTest\\Readers";
-
-std::wstring Fixture(const wchar_t* name) {
-  const wchar_t* dir = _wgetenv(L"ZUNO_FIXTURES_DIR");
-  return std::wstring(dir ? dir : L".") + L"\\" + name;
-}
 
 // ---- ReadRegistryString -------------------------------------------------------------------
 
@@ -76,7 +72,7 @@ TEST_F(ReadRegistryStringTest, AMissingKeyIsCreatedAndLeftEmpty) {
 
 TEST(ReadVersionStringsTest, AllFiveFieldsFromTheFirstTranslation) {
   FileVersionStrings strings;
-  ASSERT_TRUE(ReadVersionStrings(Fixture(L"fixture_version_full.exe").c_str(), &strings));
+  ASSERT_TRUE(ReadVersionStrings(test::Fixture(L"fixture_version_full.exe").c_str(), &strings));
   EXPECT_STREQ(L"Zuno Software", strings.companyName);
   EXPECT_STREQ(L"Zuno Office Guard", strings.fileDescription);
   EXPECT_STREQ(L"9.1.0.7", strings.fileVersion);
@@ -86,7 +82,7 @@ TEST(ReadVersionStringsTest, AllFiveFieldsFromTheFirstTranslation) {
 
 TEST(ReadVersionStringsTest, AMissingKeyLeavesOnlyThatFieldEmpty) {
   FileVersionStrings strings;
-  ASSERT_TRUE(ReadVersionStrings(Fixture(L"fixture_version_missing_key.exe").c_str(), &strings));
+  ASSERT_TRUE(ReadVersionStrings(test::Fixture(L"fixture_version_missing_key.exe").c_str(), &strings));
   EXPECT_STREQ(L"", strings.legalCopyright);
   EXPECT_STREQ(L"Zuno Software", strings.companyName);
   EXPECT_STREQ(L"Zuno Office Guard", strings.productName);
@@ -94,7 +90,7 @@ TEST(ReadVersionStringsTest, AMissingKeyLeavesOnlyThatFieldEmpty) {
 
 TEST(ReadVersionStringsTest, ValuesOf260CharactersOrMoreStayEmpty) {
   FileVersionStrings strings;
-  ASSERT_TRUE(ReadVersionStrings(Fixture(L"fixture_version_long_value.exe").c_str(), &strings));
+  ASSERT_TRUE(ReadVersionStrings(test::Fixture(L"fixture_version_long_value.exe").c_str(), &strings));
   EXPECT_STREQ(L"", strings.companyName);   // 300 characters
   EXPECT_STREQ(L"", strings.fileVersion);   // 260
   // 258 characters: the reported length counts the terminator, so 259 is below 260.
@@ -105,11 +101,11 @@ TEST(ReadVersionStringsTest, ValuesOf260CharactersOrMoreStayEmpty) {
 TEST(ReadVersionStringsTest, NoResourceNoFileOrNoArgumentsGiveFalse) {
   FileVersionStrings strings;
   strings.companyName[0] = L'x';
-  EXPECT_FALSE(ReadVersionStrings(Fixture(L"fixture_no_version.exe").c_str(), &strings));
+  EXPECT_FALSE(ReadVersionStrings(test::Fixture(L"fixture_no_version.exe").c_str(), &strings));
   EXPECT_STREQ(L"", strings.companyName);  // cleared all the same
-  EXPECT_FALSE(ReadVersionStrings(Fixture(L"no_such_file.exe").c_str(), &strings));
+  EXPECT_FALSE(ReadVersionStrings(test::Fixture(L"no_such_file.exe").c_str(), &strings));
   EXPECT_FALSE(ReadVersionStrings(nullptr, &strings));
-  EXPECT_FALSE(ReadVersionStrings(Fixture(L"fixture_version_full.exe").c_str(), nullptr));
+  EXPECT_FALSE(ReadVersionStrings(test::Fixture(L"fixture_version_full.exe").c_str(), nullptr));
 }
 
 // ---- CombinePath ----------------------------------------------------------------------------

@@ -12,22 +12,16 @@
 #include <vector>
 
 #include "tests/support/registry.h"
+#include "tests/support/build_files.h"
 #include "tests/support/temp_dir.h"
 #include "win/protected_folder.h"
 
 namespace {
 
-// The test programs' folder: the demo setup there, signed variants of it in signed\, and the
-// build's test keys in ..\signing.
-std::wstring TestsDir() {
-  const wchar_t* value = _wgetenv(L"ZUNO_FIXTURES_DIR");
-  return value ? value : L"";
-}
-
-std::wstring Signed(const wchar_t* signer) { return TestsDir() + L"\\signed\\demo_setup-" + signer + L".exe"; }
+std::wstring Signed(const wchar_t* signer) { return test::TestsDir() + L"\\signed\\demo_setup-" + signer + L".exe"; }
 
 std::wstring Pin(const wchar_t* signer) {
-  const std::vector<uint8_t> bytes = test::ReadFileBytes(TestsDir() + L"\\..\\signing\\" + signer + L".pin");
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(test::TestsDir() + L"\\..\\signing\\" + signer + L".pin");
   return std::wstring(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 64));
 }
 
@@ -43,7 +37,7 @@ TEST(SetupSignature, OnlyAVerifiedSignatureOfAPinnedKeyPasses) {
   EXPECT_TRUE(Passes(Signed(L"signer"), product));
   EXPECT_FALSE(Passes(Signed(L"signer2"), product));  // the same CA's other key
   EXPECT_FALSE(Passes(Signed(L"other"), product));    // another CA
-  EXPECT_FALSE(Passes(TestsDir() + L"\\demo_setup.exe", product));
+  EXPECT_FALSE(Passes(test::TestsDir() + L"\\demo_setup.exe", product));
 
   // A byte changed after signing: the signer is still named in the file, the digest fails.
   test::TempDir dir;

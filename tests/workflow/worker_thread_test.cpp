@@ -16,70 +16,15 @@
 #include "app/status_thread.h"
 #include "download/active_downloader.h"
 #include "download/http_downloader.h"
+#include "tests/support/build_files.h"
 #include "tests/support/registry.h"
 #include "tests/support/temp_dir.h"
 #include "win/application.h"
-#include "win/environment.h"
 #include "win/protected_folder.h"
 #include "workflow/setup_signature.h"
 #include "workflow/startup_checks.h"
 
 namespace {
-
-// ---- The setup's environment ---------------------------------------------------------------------
-
-// The block as text, "|" after each variable.
-std::wstring Flatten(const win::UniqueLocalMemory& block) {
-  std::wstring text;
-  for (const wchar_t* entry = static_cast<const wchar_t*>(block.get()); *entry != L'\0'; entry += wcslen(entry) + 1) {
-    text += std::wstring(entry) + L"|";
-  }
-  return text;
-}
-
-// The machine's variables pass with the machine's values (but for those that name a user or
-// load code); of the user's own, only those that name the user and the user's folders; nothing
-// else, in any case of the name. Sorted as Windows keeps a block.
-TEST(SetupEnvironment, OnlyTheMachinesAndTheUsersNamesAndFoldersPass) {
-  const struct {
-    const wchar_t* entry;
-    bool passes;
-  } own[] = {
-      {L"USERPROFILE=C:\\Users\\u", true},     {L"username=u", true},
-      {L"USERDOMAIN=D", true},                  {L"USERDNSDOMAIN=d.example", true},
-      {L"LOGONSERVER=\\\\DC", true},            {L"APPDATA=C:\\Users\\u\\AppData\\Roaming", true},
-      {L"LOCALAPPDATA=C:\\Users\\u\\AppData\\Local", true}, {L"HOMEDRIVE=C:", true},
-      {L"HOMEPATH=\\Users\\u", true},          {L"HOMESHARE=\\\\fs\\u", true},
-      {L"SESSIONNAME=Console", true},           {L"CLIENTNAME=PC", true}, {L"WINEUSERNAME=u", true},
-      {L"OneDrive=C:\\Users\\u\\OneDrive", true}, {L"OneDriveCommercial=C:\\Users\\u\\OneDrive - D", true},
-      {L"=C:=C:\\x", false},                    {L"QT_PLUGIN_PATH=C:\\Users\\u\\qt", false},
-      {L"ELECTRON_RUN_AS_NODE=1", false},       {L"NODE_OPTIONS=-r a", false},
-      {L"CLASSPATH=C:\\Users\\u\\a.jar", false}, {L"ZZ_ANY=1", false},
-      {L"HTTPS_PROXY=http://p:8080", false},    {L"NO_PROXY=*", false},
-      {L"COR_PROFILER_PATH_64=p.dll", false},   {L"Path=C:\\Users\\u\\bin", false},
-      {L"tmp=C:\\Users\\u\\Temp", false},      {L"windir=Z:\\u", false},
-  };
-  std::wstring own_block;
-  for (const auto& variable : own) own_block += std::wstring(variable.entry) + L'\0';
-  const wchar_t machine[] =
-      L"windir=C:\\W\0USERPROFILE=C:\\Users\\Default\0USERNAME=SYSTEM\0ComSpec=C:\\W\\cmd.exe\0"
-      L"TEMP=C:\\W\\Temp\0DOTNET_STARTUP_HOOKS=h.dll\0ZUNO_MACHINE=1\0";
-  const std::wstring block = L"|" + Flatten(BuildEnvironmentBlock(own_block.c_str(), machine, nullptr, 0));
-  for (const auto& variable : own) {
-    EXPECT_EQ(block.find(std::wstring(L"|") + variable.entry + L"|") != std::wstring::npos, variable.passes)
-        << testing::PrintToString(std::wstring(variable.entry));
-  }
-  for (const wchar_t* machines : {L"|windir=C:\\W|", L"|ComSpec=C:\\W\\cmd.exe|", L"|TEMP=C:\\W\\Temp|", L"|ZUNO_MACHINE=1|"}) {
-    EXPECT_NE(block.find(machines), std::wstring::npos) << testing::PrintToString(std::wstring(machines));
-  }
-  for (const wchar_t* gone : {L"Default", L"SYSTEM", L"DOTNET_", L"Path=", L"tmp="}) {
-    EXPECT_EQ(block.find(gone), std::wstring::npos) << testing::PrintToString(std::wstring(gone));
-  }
-  EXPECT_EQ(block.substr(0, 17), L"|APPDATA=C:\\Users");
-  const EnvironmentValue replaced[] = {{L"PATH", L"S"}, {L"TEMP", L"T"}, {L"TMP", L"T"}};
-  EXPECT_EQ(Flatten(BuildEnvironmentBlock(L"TEMP=U\0", L"ComSpec=C:\\W\\cmd.exe\0TEMP=C:\\W\\Temp\0", replaced, 3)),
-            L"ComSpec=C:\\W\\cmd.exe|PATH=S|TEMP=T|TMP=T|");
-}
 
 // ---- The launch command line ------------------------------------------------------------------
 
@@ -122,7 +67,7 @@ struct LaunchRecord {
 };
 LaunchRecord g_record;
 
-std::wstring FixtureProgram() { return std::wstring(_wgetenv(L"ZUNO_FIXTURES_DIR")) + L"\\record_args.exe"; }
+std::wstring FixtureProgram() { return test::Fixture(L"record_args.exe"); }
 
 // Records the call; where the platform would start the installer, starts it for real (a
 // program that records its command line and current directory beside itself), or another
@@ -199,13 +144,7 @@ class Launch : public testing::Test {
     SetWorkerHooksForTesting(&kFakeHooks);
     previous_box_ = win::SetMessageBoxForTesting(FakeMessageBox);
     test::ClearPendingDeletions();
-    ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
-    installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
-    temp_ = std::wstring(directory_.path()) + L"\\Temp";
-    ASSERT_TRUE(::CreateDirectoryW(temp_.c_str(), nullptr));
-    package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
-    ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
-    test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
+    MakeDownload();
     window_ = ::CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
                                 nullptr, nullptr);
     ASSERT_NE(window_, nullptr);
@@ -221,6 +160,16 @@ class Launch : public testing::Test {
       EXPECT_EQ(::WaitForSingleObject(g_record.process, 30000), WAIT_OBJECT_0) << "the started program did not end";
       ::CloseHandle(g_record.process);
     }
+  }
+  // A held download directory with its setup's Temp, an installer and a package in it.
+  void MakeDownload() {
+    ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
+    installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
+    temp_ = std::wstring(directory_.path()) + L"\\Temp";
+    ASSERT_TRUE(::CreateDirectoryW(temp_.c_str(), nullptr));
+    package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
+    ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
+    test::WriteFileBytes(package_, {'H', 'C', 'S', 'I'});
   }
   LaunchPaths Paths() const { return {installer_.c_str(), package_.c_str(), directory_.path(), temp_.c_str()}; }
   // The launch, holding the installer as the worker does after its check, then its end.
@@ -302,35 +251,6 @@ TEST_F(Launch, TheDirectoryHoldsAndNoOtherImageRuns) {
   EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1620});
 }
 
-// The checked file started from another directory than the held one (a hard link would do
-// that) is not the installer's start either.
-TEST(RunsFile, TheImageMustLieInTheHeldDirectory) {
-  test::TempDir dir;
-  ProtectedFolder held, other;
-  ASSERT_TRUE(held.Create(dir.path().c_str()));
-  ASSERT_TRUE(other.Create(dir.path().c_str()));
-  const std::wstring program = std::wstring(held.path()) + L"\\SetupB.exe";
-  ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), program.c_str(), FALSE));
-  win::UniqueFile file = OpenForLaunch(program.c_str());
-  STARTUPINFOW startup = {sizeof(startup)};
-  PROCESS_INFORMATION process = {};
-  std::wstring line = L"\"" + program + L"\"";
-  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                               &startup, &process));
-  EXPECT_TRUE(RunsFile(process.hProcess, file.get(), held.handle()));
-  EXPECT_FALSE(RunsFile(process.hProcess, file.get(), other.handle()));
-  EXPECT_FALSE(RunsFile(process.hProcess, other.handle(), held.handle()));
-  ::TerminateProcess(process.hProcess, 0);
-  ::WaitForSingleObject(process.hProcess, 30000);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  file.reset();
-  held.Release();
-  other.Release();
-  test::RemoveTree(held.path());
-  test::RemoveTree(other.path());
-}
-
 // The stop lands just before the worker claims the end: the suspended setup is ended unrun,
 // nothing is told, everything goes, and the exit code says the user stopped.
 TEST_F(Launch, AStopJustBeforeTheClaimWinsAndNothingRuns) {
@@ -387,14 +307,7 @@ TEST_F(Launch, EveryOtherFailedStartIsToldAndRemovesTheDownload) {
     g_record.shell_ok = c.shell_ok;
     g_record.shell_error = ERROR_FILE_NOT_FOUND;
     g_record.resume_fails = c.resume_fails;
-    if (directory_.handle() == INVALID_HANDLE_VALUE) {
-      ASSERT_TRUE(directory_.Create(dir_.path().c_str()));
-      installer_ = std::wstring(directory_.path()) + L"\\SetupB.exe";
-    temp_ = std::wstring(directory_.path()) + L"\\Temp";
-    ASSERT_TRUE(::CreateDirectoryW(temp_.c_str(), nullptr));
-      package_ = std::wstring(directory_.path()) + L"\\Setup.dat";
-      ASSERT_TRUE(::CopyFileW(FixtureProgram().c_str(), installer_.c_str(), FALSE));
-    }
+    if (directory_.handle() == INVALID_HANDLE_VALUE) MakeDownload();
     EXPECT_EQ(Run(SetupLanguage::kEnglish), InstallResult::kLaunchFailed);
     EXPECT_EQ(g_record.shell_called, c.shell_called);
     if (c.resume_fails) ExpectEndedUnrun(installer_);
