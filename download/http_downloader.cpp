@@ -75,14 +75,6 @@ void SetChunkAllocatorForTesting(ChunkAllocator allocator) {
   g_chunk_allocator.store(allocator ? allocator : win::AllocateFromProcessHeap);
 }
 
-void CopyHostName(const URL_COMPONENTS& components, wchar_t* out) {
-  size_t length = components.dwHostNameLength;
-  if (length > kUrlCapacity - 1) length = kUrlCapacity - 1;
-  if (components.lpszHostName == nullptr) length = 0;
-  wmemcpy(out, components.lpszHostName, length);
-  out[length] = L'\0';
-}
-
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total) {
   if (progress_bar == nullptr || total == 0) return;
   ::SendMessageW(progress_bar, PBM_SETPOS, static_cast<WPARAM>(ProgressPosition(received, total)), 0);

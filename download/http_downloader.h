@@ -11,6 +11,7 @@
 #include "download/failure_cause.h"
 #include "download/http_text.h"
 #include "download/proxy_discovery.h"
+#include "download/redirect.h"
 #include "package/package_codec.h"
 #include "win/internet_handle.h"
 #include "win/unique_handle.h"
@@ -282,10 +283,6 @@ class HttpDownloader {
   WideString session_bypass_;
   ProxySource session_source_ = ProxySource::kNone;
 };
-
-
-// The host of cracked URL components into `out` (kUrlCapacity characters), cut one short.
-void CopyHostName(const URL_COMPONENTS& components, wchar_t* out);
 
 void UpdateProgressBar(HWND progress_bar, uint32_t received, uint32_t total);
 

@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "download/http_downloader.h"
+#include "download/http_text.h"
 
 namespace {
 
@@ -48,4 +48,12 @@ WideString RedirectTarget(const wchar_t* location, const wchar_t* current) {
   const WideString path = WideString::Copy(parts.lpszUrlPath, parts.dwUrlPathLength + parts.dwExtraInfoLength);
   return WideString::Format(L"http://%s:%d%s%s", host, static_cast<int>(parts.nPort), path.empty() ? L"/" : L"",
                             path.c_str());
+}
+
+void CopyHostName(const URL_COMPONENTS& components, wchar_t* out) {
+  size_t length = components.dwHostNameLength;
+  if (length > kUrlCapacity - 1) length = kUrlCapacity - 1;
+  if (components.lpszHostName == nullptr) length = 0;
+  wmemcpy(out, components.lpszHostName, length);
+  out[length] = L'\0';
 }

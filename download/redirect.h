@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winhttp.h>
 
 #include "win/wide_string.h"
 
@@ -14,3 +15,6 @@
 // else: another scheme (https included), a redirect from an https URL, no Location, or one
 // longer than the engine takes (kMaxUrlTaken).
 [[nodiscard]] WideString RedirectTarget(const wchar_t* location, const wchar_t* current);
+
+// The host of cracked URL components into `out` (kUrlCapacity characters), cut one short.
+void CopyHostName(const URL_COMPONENTS& components, wchar_t* out);
