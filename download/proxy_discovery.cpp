@@ -62,12 +62,17 @@ struct LookupJob {
   WINHTTP_PROXY_INFO info = {};
 };
 
+void Free(LookupJob* job) {
+  job->~LookupJob();
+  ::HeapFree(::GetProcessHeap(), 0, job);
+}
+
 void Release(LookupJob* job) {
   if (::InterlockedDecrement(&job->references) != 0) return;
   // WinHTTP hands out its strings from the global heap.
   win::UniqueGlobalMemory proxy(job->info.lpszProxy);
   win::UniqueGlobalMemory bypass(job->info.lpszProxyBypass);
-  delete job;
+  Free(job);
 }
 
 DWORD WINAPI RunLookup(void* parameter) {
@@ -89,9 +94,12 @@ Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const 
   const wchar_t* what = flags == WINHTTP_AUTOPROXY_AUTO_DETECT ? L"discovery"
                         : logon                                ? L"script, with the logon"
                                                                : L"script";
-  LookupJob* job = new (std::nothrow) LookupJob;
+  // From the process heap: the library's nothrow new would bring the whole exception runtime
+  // into the exe (about 160 KiB).
+  void* memory = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(LookupJob));
   *error = ERROR_NOT_ENOUGH_MEMORY;
-  if (job == nullptr) return Lookup::kFailed;
+  if (memory == nullptr) return Lookup::kFailed;
+  LookupJob* job = new (memory) LookupJob;
   job->lookup = g_lookup.load();
   job->url = WideString::Copy(url);
   job->script_url = WideString::Copy(script_url);
@@ -108,7 +116,7 @@ Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const 
   if (!thread) {
     *error = ::GetLastError();
     if (job->session != nullptr) ::WinHttpCloseHandle(job->session);
-    delete job;
+    Free(job);
     return Lookup::kFailed;
   }
   const DWORD start = ::GetTickCount();

@@ -163,12 +163,17 @@ hold_services() {  # a policy-rc.d that keeps every service from starting (the o
 }
 
 apt_failed() {  # $1: what failed, $2: apt's messages
-  local sources
+  local sources log=$2
   mapfile -t sources < <(sed -n -e "s/^[EW]: Failed to fetch \([^ ]*\).*/\1/p" \
     -e "s/^[EW]: The repository '\([^']*\)'.*/\1/p" "$2" | sort -u)
   sed 's/^/  /' "$2" >&2
   [ ${#sources[@]} -eq 0 ] || set -- "$1 (failing: $(joined "${sources[@]}"))"
   take_back
+  if grep -q -e 'File has unexpected size' -e 'Mirror sync in progress' -e 'Hash Sum mismatch' "$log"; then
+    fail "$1; apt's setup is back as it was. An index whose size or hash does not match usually means" \
+      "the mirror is in the middle of a sync: wait (it can take hours) and run this again. If it" \
+      "stays, see \"When the package mirror serves a broken index\" in tests/README.md"
+  fi
   fail "$1; apt's setup is back as it was"
 }
 

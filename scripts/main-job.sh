@@ -3,7 +3,10 @@
 # setup program, against a local download server with a package built by our own tool.
 # On a fresh Debian machine (as root) it first installs what it lacks and builds what it needs.
 #
-#   scripts/main-job.sh [--english] [--ask-stop] [--dpi N] [--out DIR]
+#   scripts/main-job.sh [--english] [--ask-stop] [--fail] [--dpi N] [--out DIR]
+#
+# --fail serves no package (the server answers 404), so the run ends with the failure box that
+# names the run's log; the box stays on screen for a screenshot.
 #
 # --ask-stop presses the cancel button half-way through the download and answers the stop
 # question with No (after a screenshot of it), so the installation goes on.
@@ -20,6 +23,7 @@ root=$(pwd)
 
 language=0
 ask_stop=0
+fail=0
 dpi=96
 out="$root/out/main-job"
 while [ $# -gt 0 ]; do
@@ -27,10 +31,11 @@ while [ $# -gt 0 ]; do
     --english) language=1 ;;
     --vietnamese) language=0 ;;
     --ask-stop) ask_stop=1 ;;
+    --fail) fail=1 ;;
     --dpi) dpi=$2; shift ;;
     --out) out=$2; shift ;;
     --inside) shift; break ;;
-    *) echo "usage: $0 [--english|--vietnamese] [--ask-stop] [--dpi N] [--out DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--english|--vietnamese] [--ask-stop] [--fail] [--dpi N] [--out DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -56,11 +61,13 @@ if [ "${ZUNO_MAIN_JOB_INSIDE:-}" != "1" ]; then
   # key in a release build), as the download server publishes it.
   build/host/zuno-pack build build/windows/tests/signed/demo_setup-signer.exe "$out/www/OG3tup2015.exe"
   cp "$out/www/OG3tup2015.exe" "$out/www/OG3tup2015X64.exe"
+  # Nothing published: every mode gets 404 and the run ends with the failure box.
+  [ "$fail" = 1 ] && rm "$out/www/OG3tup2015.exe" "$out/www/OG3tup2015X64.exe"
   tests/harness/wine-env.sh build/windows/wine down
   export ZUNO_MAIN_JOB_INSIDE=1
   [ -n "${DISPLAY:-}" ] && export ZUNO_DISPLAY="$DISPLAY"
   exec tests/harness/netns.sh "$0" --out "$out" --dpi "$dpi" $([ "$language" = 1 ] && echo --english) \
-    $([ "$ask_stop" = 1 ] && echo --ask-stop)
+    $([ "$ask_stop" = 1 ] && echo --ask-stop) $([ "$fail" = 1 ] && echo --fail)
 fi
 
 # Inside the private network: download.zuno.example is 127.0.0.1 here.
@@ -104,6 +111,7 @@ dialog_shot() {
 dialog_shot_taken=0
 driver_options=(--timeout 120)
 [ "$ask_stop" = 1 ] && driver_options+=(--stop-at-progress 40 --stop-answer no --answer-delay 1500)
+[ "$fail" = 1 ] && driver_options+=(--answer-delay 1500)
 status=0
 # The lines are read as they come (a filter such as tr would hold them back in its buffer).
 wine build/windows/tests/driver.exe "${driver_options[@]}" -- build/windows/release/ZunoOnlineSetup.exe </dev/null 2>/dev/null |

@@ -20,8 +20,10 @@ s=${0%/bin/*}/state me=${0##*/} && echo "$me $*" >>$s/log
 case $me in
   dpkg-query) grep -qxF -- "${!#}" $s/missing || echo 'install ok installed' ;;
   dpkg) case $1 in --print-*) cat $s/arch ;; --add-*) echo "$2" >>$s/arch ;; --remove-*) sed -i "/^$2\$/d" $s/arch ;; esac ;;
-  apt-get) [ "$1" = install ] || { [ "${FAIL:-}" = update ] || exit 0; sed -n 's/^URIs:/E: Failed to fetch/p' \
-      /etc/apt/sources.list.d/* >&2; exit 100; }
+  apt-get) [ "$1" = install ] || { [ "${FAIL:-}" = update ] || [ "${FAIL:-}" = sync ] || exit 0
+    sed -n "s/^URIs:/E: Failed to fetch/p" /etc/apt/sources.list.d/* >&2
+    [ "$FAIL" = update ] || echo "E: Failed to fetch http://deb.example/Packages.xz  File has unexpected size (1 != 2). Mirror sync in progress?" >&2
+    exit 100; }
     /usr/sbin/policy-rc.d nginx start; echo "policy-rc.d answered $?" >>$s/log
     [ "${FAIL:-}" != install ] || exit 100
     for p; do sed -i "/^$p\$/d" $s/missing; done
@@ -64,12 +66,15 @@ check "new packages beside a running nginx" '[ $rc = 0 ] && grep -qx "policy-rc.
   grep -qx "systemctl disable --quiet tinyproxy" $t/state/log &&
   ! grep -E "^(systemctl|service).*nginx" $t/state/log && [ "$(cat /usr/sbin/policy-rc.d 2>&1 || true)" = "$policy" ]'
 
-# apt failing: /etc/apt and the architectures as they were; the failing source is named.
-for fail in update install; do
+# apt failing: /etc/apt and the architectures as they were; the failing source is named; a mirror
+# in the middle of a sync is told as such, and only then.
+for fail in update install sync; do
   setup "$debian12" wine32:i386 sources.list "deb http://ftp.de.debian.org/debian/ bookworm main\n"
   check "a failing $fail" '[ $rc = 1 ] && diff -r $t/before $t/apt && [ ! -s $t/state/arch ] &&
-    grep -q "apt-get $fail.*failed" $t/out &&
-    { [ $fail = install ] || grep -q "failing: http://ftp.de.debian.org" $t/out; }' ZUNO_I386=emulate FAIL=$fail
+    grep -q "apt-get ${fail/sync/update}.*failed" $t/out &&
+    { [ $fail = install ] || grep -q "failing: .*http://ftp.de.debian.org" $t/out; } &&
+    { grep -q "middle of a sync: wait" $t/out; [ $? = $([ $fail = sync ] && echo 0 || echo 1) ]; }' \
+    ZUNO_I386=emulate FAIL=$fail
 done
 
 # The mirror: an enabled source of Debian's archive, known by keyring or address; else nothing.
