@@ -167,6 +167,9 @@ set_source_files_properties(resources/ZunoOnlineSetup.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/ZunoOnlineSetup.manifest;${CMAKE_SOURCE_DIR}/resources/CommonControls.manifest;${CMAKE_SOURCE_DIR}/resources/zuno.ico;${CMAKE_SOURCE_DIR}/resources/banner.bmp;${CMAKE_SOURCE_DIR}/resources/banner-144.bmp;${CMAKE_SOURCE_DIR}/resources/banner-192.bmp")
 target_include_directories(ZunoOnlineSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
+# The most the shipped exe may weigh, stripped.
+set(ZUNO_RELEASE_LIMIT 262144)
+
 # The exe as it ships, release/ZunoOnlineSetup.exe (the target "release"): stripped, signed with
 # the maker's code-signing key when one is given, and the build fails when it is over 256 KiB.
 set(ZUNO_SIGNING_KEY "" CACHE FILEPATH "Private key (PEM) that signs release/ZunoOnlineSetup.exe")
@@ -184,7 +187,7 @@ endforeach()
 set(release_exe ${CMAKE_BINARY_DIR}/release/ZunoOnlineSetup.exe)
 add_custom_command(OUTPUT ${release_exe}
   COMMAND ${CMAKE_SOURCE_DIR}/cmake/make-release-exe.sh i686-w64-mingw32-strip $<TARGET_FILE:ZunoOnlineSetup>
-          ${release_exe} 262144 ${zuno_signing}
+          ${release_exe} ${ZUNO_RELEASE_LIMIT} ${zuno_signing}
   DEPENDS ZunoOnlineSetup ${zuno_signing} ${CMAKE_SOURCE_DIR}/cmake/make-release-exe.sh
   VERBATIM)
 add_custom_target(release DEPENDS ${release_exe})
