@@ -11,4 +11,6 @@ enum DialogMessage : UINT {
   kScaleChangedMessage = WM_APP + 2,
   // From the worker when it is done; wparam is the exit code.
   kWorkerEndedMessage = WM_APP + 3,
+  // From the status thread when it has changed the progress line: the bar's description follows.
+  kProgressLineMessage = WM_APP + 4,
 };

@@ -135,10 +135,11 @@ constexpr CatalogueEntry kCatalogue[] = {
     {kMessageMissingUpdate,
      L"Phiên bản Windows trên máy tính của bạn còn thiếu một bản cập nhật mà trình cài đặt cần có. Bạn hãy cài đặt các bản cập nhật mới nhất qua Windows Update, khởi động lại máy tính rồi chạy lại trình cài đặt.",
      L"This copy of Windows lacks an update that the installer needs. Install the latest updates through Windows Update, restart the computer, then run the installer again."},
+    {kMessageProgressName, L"Tiến trình tải về", L"Download progress"},
 };
 
-// Until the uninstaller's message 43 joins the catalogue.
-static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);
+// Until messages 45 and 46 join the catalogue.
+static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount - 2);
 
 }  // namespace
 

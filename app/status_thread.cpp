@@ -95,6 +95,7 @@ class ProgressDisplay {
     WideString text = progress_.Update(reading, ::GetTickCount());
     if (line_ != nullptr && wcscmp(text.c_str(), shown_.c_str()) != 0) {
       ::SetWindowTextW(line_, text.c_str());
+      ::SendMessageW(dialog_, kProgressLineMessage, 0, 0);
       shown_ = std::move(text);
     }
     WPARAM state = kTaskbarNone;

@@ -24,6 +24,7 @@ bool CTransparentStatic2::HandleMessage(UINT message, WPARAM wparam, LPARAM lpar
 
 LRESULT CTransparentStatic2::OnSetText(WPARAM wparam, LPARAM lparam) noexcept {
   const LRESULT result = DefaultProc(WM_SETTEXT, wparam, lparam);
+  if (announce_) announcer_.TextSet(hwnd(), reinterpret_cast<const wchar_t*>(lparam));
   // Erased and repainted before the caller's SetWindowTextW returns.
   ::InvalidateRect(hwnd(), nullptr, TRUE);
   ::UpdateWindow(hwnd());
@@ -37,6 +38,8 @@ void CTransparentStatic2::RetakeBackground() noexcept {
 
 HBRUSH CTransparentStatic2::CtlColor(HDC dc) noexcept {
   ::SetBkMode(dc, TRANSPARENT);
+  // In high contrast the parent's background is the window colour; the text takes its pair.
+  if (HighContrastOn()) ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
   return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
 }
 

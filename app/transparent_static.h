@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "app/accessibility.h"
 #include "win/subclassed_window.h"
 #include "win/unique_handle.h"
 
@@ -17,6 +18,9 @@ class CTransparentStatic2 : public win::SubclassedWindow {
   // Drops the saved background, so that the next erase takes it again from the parent (after
   // the parent's look changed: a new scale). A change of the control's size does so itself.
   void RetakeBackground() noexcept;
+  // From now on each new message it shows (not its running dots) is told to assistive
+  // technology.
+  void AnnounceChanges() noexcept { announce_ = true; }
 
  protected:
   bool HandleMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT* result) noexcept override;
@@ -28,4 +32,6 @@ class CTransparentStatic2 : public win::SubclassedWindow {
   void CaptureBackground() noexcept;
 
   win::UniqueGdiObject m_background;
+  bool announce_ = false;
+  StatusAnnouncer announcer_;
 };

@@ -65,7 +65,7 @@ void SetThreadStarterForTesting(ThreadStarter starter) {
   g_start_thread.store(starter ? starter : PlatformStartThread);
 }
 
-const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[11] = {
+const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[15] = {
     {WM_PAINT, 0, 0, &CZunoOnlineSetupDlg::OnPaint},
     {WM_QUERYDRAGICON, 0, 0, &CZunoOnlineSetupDlg::OnQueryDragIcon},
     {WM_COMMAND, BN_CLICKED, IDC_CANCEL_BUTTON, &CZunoOnlineSetupDlg::OnCancelButton},
@@ -79,6 +79,10 @@ const win::MessageEntry<CZunoOnlineSetupDlg> CZunoOnlineSetupDlg::kMessageMap[11
     {WM_DPICHANGED, 0, 0, &CZunoOnlineSetupDlg::OnDpiChanged},
     {kScaleChangedMessage, 0, 0, &CZunoOnlineSetupDlg::OnScaleChanged},
     {kTaskbarProgressMessage, 0, 0, &CZunoOnlineSetupDlg::OnTaskbarProgress},
+    {kProgressLineMessage, 0, 0, &CZunoOnlineSetupDlg::OnProgressLine},
+    {WM_SYSCOLORCHANGE, 0, 0, &CZunoOnlineSetupDlg::OnSysColorChange},
+    {WM_THEMECHANGED, 0, 0, &CZunoOnlineSetupDlg::OnLookChanged},
+    {WM_SETTINGCHANGE, 0, 0, &CZunoOnlineSetupDlg::OnLookChanged},
 };
 
 CZunoOnlineSetupDlg::CZunoOnlineSetupDlg(HWND parent) noexcept
@@ -259,19 +263,33 @@ INT_PTR CZunoOnlineSetupDlg::OnQueryDragIcon(WPARAM, LPARAM) {
   return reinterpret_cast<INT_PTR>(m_hIcon);
 }
 
+namespace {
+
+// The panel's brush: white, or in high contrast the window colour the user chose.
+HBRUSH PanelBrush() {
+  return HighContrastOn() ? ::GetSysColorBrush(COLOR_WINDOW) : static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+}
+
+}  // namespace
+
 INT_PTR CZunoOnlineSetupDlg::OnEraseBkgnd(WPARAM dc, LPARAM) {
   RECT client;
   ::GetClientRect(hwnd(), &client);
-  ::FillRect(reinterpret_cast<HDC>(dc), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  ::FillRect(reinterpret_cast<HDC>(dc), &client, PanelBrush());
   ::SetWindowLongPtrW(hwnd(), DWLP_MSGRESULT, TRUE);
   return TRUE;
 }
 
 INT_PTR CZunoOnlineSetupDlg::OnCtlColorStatic(WPARAM dc, LPARAM) {
   // The status line has chosen its own drawing already (the dialog layer asks it first);
-  // everything else on the white dialog is drawn on white.
-  ::SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
-  return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
+  // everything else is drawn on the panel's colour (the progress line in its text colour).
+  if (HighContrastOn()) {
+    ::SetTextColor(reinterpret_cast<HDC>(dc), ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(reinterpret_cast<HDC>(dc), ::GetSysColor(COLOR_WINDOW));
+  } else {
+    ::SetBkColor(reinterpret_cast<HDC>(dc), RGB(255, 255, 255));
+  }
+  return reinterpret_cast<INT_PTR>(PanelBrush());
 }
 
 bool CZunoOnlineSetupDlg::ProcessMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) noexcept {
@@ -286,6 +304,8 @@ bool CZunoOnlineSetupDlg::ProcessMessage(UINT message, WPARAM wparam, LPARAM lpa
 void CZunoOnlineSetupDlg::PrepareDisplay() noexcept {
   m_taskbar.Prepare(hwnd());
   DrawBannerForScale();
+  m_annotations.Annotate(hwnd());
+  m_status.AnnounceChanges();
 }
 
 void CZunoOnlineSetupDlg::DrawBannerForScale() noexcept {
@@ -322,4 +342,23 @@ INT_PTR CZunoOnlineSetupDlg::OnScaleChanged(WPARAM, LPARAM) {
 INT_PTR CZunoOnlineSetupDlg::OnTaskbarProgress(WPARAM state, LPARAM done) {
   m_taskbar.Show(state, done);
   return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnProgressLine(WPARAM, LPARAM) {
+  m_annotations.DescribeProgress(hwnd());
+  return TRUE;
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnSysColorChange(WPARAM wparam, LPARAM lparam) {
+  // A common control follows the new colours only when its parent passes the change on.
+  ::SendMessageW(::GetDlgItem(hwnd(), IDC_PROGRESS), WM_SYSCOLORCHANGE, wparam, lparam);
+  return OnLookChanged(wparam, lparam);
+}
+
+INT_PTR CZunoOnlineSetupDlg::OnLookChanged(WPARAM, LPARAM) {
+  // The panel and its texts again in the colours of now; the status line takes its background
+  // from the panel so redrawn.
+  m_status.RetakeBackground();
+  ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  return FALSE;  // the dialog's default handling too
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "app/accessibility.h"
 #include "app/installer_ends.h"
 #include "app/taskbar_button.h"
 #include "app/transparent_static.h"
@@ -19,7 +20,7 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
  public:
   explicit CZunoOnlineSetupDlg(HWND parent = nullptr) noexcept;
 
-  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[11];
+  static const win::MessageEntry<CZunoOnlineSetupDlg> kMessageMap[15];
 
  protected:
   void DoDataExchange() noexcept override;
@@ -46,6 +47,10 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   INT_PTR OnDpiChanged(WPARAM dpi, LPARAM suggested);
   INT_PTR OnScaleChanged(WPARAM, LPARAM);
   INT_PTR OnTaskbarProgress(WPARAM state, LPARAM done);
+  INT_PTR OnProgressLine(WPARAM, LPARAM);
+  // A change of the system's colours, theme or settings: in high contrast the dialog follows.
+  INT_PTR OnSysColorChange(WPARAM, LPARAM);
+  INT_PTR OnLookChanged(WPARAM, LPARAM);
 
   // Asks message 7 unless the end is decided already; true when the answer was Yes.
   bool AskToStop(UINT icon);
@@ -68,6 +73,7 @@ class CZunoOnlineSetupDlg : public win::DialogImpl<CZunoOnlineSetupDlg> {
   CTransparentStatic2 m_status;
   win::UniqueGdiObject m_banner;  // the picture the banner control shows, once drawn
   TaskbarButton m_taskbar;
+  DialogAnnotations m_annotations;
   DialogReport m_report;  // what the worker reports, told on the dialog
   // Only the dialog holds them; closed with it, once both threads have ended.
   win::UniqueKernelHandle m_hWorkerThread;

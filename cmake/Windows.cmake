@@ -74,7 +74,7 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 # folder first: the installer loads them at first use, from the system directory only, and
 # comctl32 under its own activation context (win/dll_search.h). One delay-load import library
 # each, made from mingw-w64's import library.
-set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt comctl32 userenv)
+set(ZUNO_DELAY_LOADED_DLLS version winhttp wintrust crypt32 bcrypt comctl32 userenv oleacc)
 set(ZUNO_DELAY_LIBS)
 foreach(dll IN LISTS ZUNO_DELAY_LOADED_DLLS)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
@@ -106,6 +106,7 @@ endfunction()
 
 # The product's code, linked by the exe and by the tests.
 add_library(zuno_core STATIC
+  app/accessibility.cpp
   app/banner.cpp
   app/installer_ends.cpp
   app/messages.cpp
