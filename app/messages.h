@@ -61,7 +61,9 @@ enum MessageId : int32_t {
   kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
   kMessageFilesUnprotected = 43,        // others may change the installed product's files (%s: its name)
   kMessageMissingUpdate = 44,           // Windows lacks the update the installer needs
-  kMessageCount = 45,
+  kMessageSetupRefused = 45,            // the downloaded setup was not the maker's, or too old: deleted
+  kMessageElevationDeclined = 46,       // the setup's elevation prompt was answered No
+  kMessageCount = 47,
   kNoMessage = -1,
 };
 

@@ -1,14 +1,23 @@
 #include "win/dialog.h"
 
+#include <atomic>
+
 #include "win/application.h"
 #include "win/subclassed_window.h"
 
 namespace win {
+namespace {
+std::atomic<DialogRun> g_dialog_run{::DialogBoxParamW};
+}  // namespace
+
+DialogRun SetDialogRunForTesting(DialogRun run) noexcept {
+  return g_dialog_run.exchange(run != nullptr ? run : ::DialogBoxParamW);
+}
 
 INT_PTR Dialog::DoModal() noexcept {
   const Application* app = Application::Current();
   HINSTANCE instance = app != nullptr ? app->Instance() : ::GetModuleHandleW(nullptr);
-  return ::DialogBoxParamW(instance, MAKEINTRESOURCEW(template_id_), parent_, DialogProc,
+  return g_dialog_run.load()(instance, MAKEINTRESOURCEW(template_id_), parent_, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
