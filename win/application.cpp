@@ -61,6 +61,7 @@ UINT WithDefaultIcon(UINT type) noexcept {
 
 Application::Application(WORD context_manifest, const wchar_t* title) noexcept
     : context_manifest_(context_manifest), given_title_(title) {
+  if (title != nullptr) wcsncpy(title_, title, MAX_PATH - 1);
   g_application = this;
 }
 

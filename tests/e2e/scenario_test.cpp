@@ -7,6 +7,7 @@
 // www/ holds what it serves, "mode" names the scripted behaviour for anything else,
 // "proxy-only" refuses direct requests, "slow" sends at 200 KB/s.
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 
 #include "app/messages.h"
 #include "app/progress_line.h"
+#include "app/run_log.h"
 #include "download/http_downloader.h"
 #include "existing/restart_copy.h"
 #include "package/package_codec.h"
@@ -360,7 +362,7 @@ class Scenario : public testing::Test {
     EXPECT_TRUE(NewDownloadDirectories().empty());
     ExpectSetupNeverStarted();
     const std::wstring note = Text(kMessageLogNote, kLanguageVietnamese);
-    const std::wstring head = L"error|ZunoOnlineSetup|" + message + L"\n\n" + note.substr(0, note.find(L"%s"));
+    const std::wstring head = L"error|" + std::wstring(kInstallerTitle) + L"|" + message + L"\n\n" + note.substr(0, note.find(L"%s"));
     const bool told = run.boxes.size() == 1 && run.boxes[0].rfind(head, 0) == 0;
     EXPECT_TRUE(told) << Report(run);
     const std::vector<uint8_t> log = told ? test::ReadFileBytes(run.boxes[0].substr(head.size())) : std::vector<uint8_t>();
@@ -423,6 +425,57 @@ bool Traced(const Outcome& run, const std::wstring& text) {
 }
 
 // The download host sends the installer to a mirror: the engine follows it itself.
+// The newest run's log in the machine's log folder.
+std::wstring LatestLog() {
+  wchar_t data[MAX_PATH];
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data))) return L"";
+  const std::wstring folder = std::wstring(data) + L"\\" + kLogFolderName + L"\\";
+  std::wstring newest;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"ZunoSetup-*.log").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return L"";
+  do {
+    if (newest < entry.cFileName) newest = entry.cFileName;
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(folder + newest);
+  return FromUtf8(std::string(bytes.begin(), bytes.end()));
+}
+
+size_t Count(const std::wstring& text, const std::wstring& part) {
+  size_t count = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::wstring::npos; at += part.size()) ++count;
+  return count;
+}
+
+// The last line of a log ends the run in words, with its exit code.
+void ExpectLastLine(const std::wstring& log, const std::wstring& result) {
+  const size_t end = log.size() >= 2 ? log.size() - 2 : 0;
+  const size_t begin = log.rfind(L"\r\n", end > 0 ? end - 1 : 0);
+  const std::wstring last = log.substr(begin == std::wstring::npos ? 0 : begin + 2);
+  EXPECT_NE(last.find(L"] Result: " + result + L"\r\n"), std::wstring::npos) << Narrow(last);
+}
+
+// The head an administrator reads first: how, by whom, with which rights, where to.
+void ExpectLogHead(const std::wstring& log, const std::wstring& installer) {
+  EXPECT_NE(log.find(L"] sCommandLine: \"" + installer + L"\""), std::wstring::npos) << Narrow(log);
+  EXPECT_NE(log.find(L", elevated: yes, session: "), std::wstring::npos) << Narrow(log);
+  EXPECT_NE(log.find(L"] sPackageUrl: http://download.zuno.example/OG3tup2015"), std::wstring::npos) << Narrow(log);
+}
+
+TEST_F(Scenario, ALaunchsLogTellsTheRunEachAttemptTheChecksAndTheResult) {
+  const Outcome run = Drive(L"");
+  ExpectLaunched(run, L"", kLanguageVietnamese);
+  const std::wstring log = LatestLog();
+  ExpectLogHead(log, Env(L"ZUNO_SETUP_FAST_EXE"));
+  EXPECT_NE(log.find(L"] Product check: no installed product of the maker found"), std::wstring::npos) << Narrow(log);
+  EXPECT_NE(log.find(L"] Product check: an older generation of the product was not found"), std::wstring::npos);
+  EXPECT_EQ(Count(log, L"] Attempt: GET http://download.zuno.example/OG3tup2015"), 1u) << Narrow(log);
+  EXPECT_NE(log.find(L".exe, mode direct, proxy (none): status 200, "), std::wstring::npos) << Narrow(log);
+  EXPECT_NE(log.find(L" ms, complete\r\n"), std::wstring::npos) << Narrow(log);
+  ExpectLastLine(log, L"the setup program was started (exit code 0)");
+}
+
 TEST_F(Scenario, ARedirectToAMirrorIsFollowedDirectly) {
   Touch(L"moved");
   const Outcome run = Drive(L"");
@@ -560,7 +613,7 @@ TEST_F(Scenario, TamperedPackageIsReportedAndRemoved) {
 
 // A whole, well-formed package whose setup is not the maker's: unsigned, changed after
 // signing, signed by another key of the same CA, or by another CA's key. Each is refused like
-// a failed download: message 1, nothing started, nothing left behind. So is the maker's own
+// a failed download, with message 45: nothing started, nothing left behind. So is the maker's own
 // setup of a build older than the oldest this installer starts.
 TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
   const std::wstring signed_dir = Env(L"ZUNO_SIGNED_DIR");
@@ -581,7 +634,7 @@ TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
     SCOPED_TRACE(setup.what);
     PublishPackageOf(setup.setup);
     const Outcome run = Drive(L"");
-    ExpectDownloadFailure(run, 1620);
+    ExpectFailure(run, Text(kMessageSetupRefused, kLanguageVietnamese), 1620);
     EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 1"), run.lines.end())
         << Report(run);
   }
@@ -683,6 +736,76 @@ TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, FailedDownload, testing::ValuesIn(kFailureRows),
                          [](const testing::TestParamInfo<FailureRow>& row) { return std::string(row.param.name); });
+
+// ---- How each end is told -----------------------------------------------------------------------
+
+// What the machine is like: as any, one where nobody can answer a box, one where no window can
+// be made (tests/e2e/seams.cpp stands for the last two).
+enum class Machine { kOrdinary, kNobodyToAnswer, kNoDialog };
+enum class Served { kMakersSetup, kAnotherKeysSetup, kDamagedPackage };
+struct EndRow {
+  const char* name;
+  Served served;
+  bool renamed;  // the installer run as a browser names a second download
+  Machine machine;
+  int32_t message;
+  int exit_code;
+};
+const EndRow kEndRows[] = {
+    {"SignedByAnotherKey", Served::kAnotherKeysSetup, false, Machine::kOrdinary, kMessageSetupRefused, 1620},
+    {"DamagedPackage", Served::kDamagedPackage, false, Machine::kOrdinary, kMessageDownloadFailed, 1620},
+    {"RenamedInstaller", Served::kAnotherKeysSetup, true, Machine::kOrdinary, kMessageSetupRefused, 1620},
+    {"NobodyToAnswer", Served::kAnotherKeysSetup, false, Machine::kNobodyToAnswer, kMessageSetupRefused, 1620},
+    {"NoDialogCanBeMade", Served::kMakersSetup, false, Machine::kNoDialog, kNoMessage, 1621},
+};
+
+class EndTold : public Scenario, public testing::WithParamInterface<EndRow> {
+ protected:
+  void TearDown() override {
+    ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", nullptr);
+    if (!renamed_.empty()) ::DeleteFileW(renamed_.c_str());
+    Scenario::TearDown();
+  }
+  std::wstring renamed_;
+};
+
+// Each end with its message (in a box captioned with the product's title, or, with nobody to
+// answer, only in the log), its exit code, and nothing left behind.
+TEST_P(EndTold, WithItsMessageAndExitCodeAndNothingLeft) {
+  const EndRow& row = GetParam();
+  if (row.served == Served::kAnotherKeysSetup) {
+    PublishPackageOf(test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-signer2.exe"));
+  }
+  if (row.served == Served::kDamagedPackage) PublishPackage(true);
+  if (row.renamed) {
+    renamed_ = E2e(L"ZunoOnlineSetup (1).exe");
+    ASSERT_TRUE(::CopyFileW(Env(L"ZUNO_SETUP_FAST_EXE").c_str(), renamed_.c_str(), FALSE));
+  }
+  if (row.machine != Machine::kOrdinary) {
+    ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", row.machine == Machine::kNoDialog ? L"no-dialog" : L"nobody");
+  }
+  const Outcome run = Drive(L"", L"", Waits::kTenth, renamed_);
+  const std::wstring message = row.message == kNoMessage ? L"" : Text(row.message, kLanguageVietnamese);
+  const std::wstring result = L"(exit code " + std::to_wstring(row.exit_code) + L")";
+  const std::wstring log = row.machine == Machine::kOrdinary ? ExpectFailure(run, message, row.exit_code) : LatestLog();
+  EXPECT_NE(log.find(L"] Result: "), std::wstring::npos) << Narrow(log);
+  EXPECT_NE(log.rfind(result + L"\r\n"), std::wstring::npos) << Narrow(log);
+  if (row.machine == Machine::kOrdinary) return;
+  EXPECT_EQ(run.exit_code, row.exit_code) << Report(run);
+  EXPECT_TRUE(run.boxes.empty()) << Report(run);
+  EXPECT_FALSE(run.timed_out) << Report(run);
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+  ExpectSetupNeverStarted();
+  if (row.machine == Machine::kNobodyToAnswer) {
+    EXPECT_NE(log.find(L"sUnansweredBox: " + std::wstring(kInstallerTitle) + L": " + message), std::wstring::npos)
+        << Narrow(log);
+  } else {
+    EXPECT_NE(log.find(L"] DialogBox error: "), std::wstring::npos) << Narrow(log);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, EndTold, testing::ValuesIn(kEndRows),
+                         [](const testing::TestParamInfo<EndRow>& row) { return std::string(row.param.name); });
 
 // ---- Start-up ----------------------------------------------------------------------------------
 
@@ -790,7 +913,7 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   const Outcome run = Drive(L"--answer ok", L"", Waits::kReal);
   EXPECT_EQ(run.exit_code, 0) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
-  EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|Zuno Office Guard 2024 has already been installed on your "
+  EXPECT_EQ(run.boxes[0], L"exclamation|Zuno Office Installation|Zuno Office Guard 2024 has already been installed on your "
                           L"computer.\nTo install the new version, you should uninstall the current version.");
   // Started by its full path, in its folder, with the setup's environment: TEMP and TMP a
   // protected folder of its own in the system's Temp, which goes at the next restart, and
@@ -856,6 +979,26 @@ TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {
   EXPECT_FALSE(ProgramRunning(L"ZunoUnst.exe"));
   EXPECT_FALSE(test::FileExists(product_.Path(L"ZunoUnst.exe.log")));
   EXPECT_TRUE(NewDownloadDirectories().empty());
+  // The log says what was found and answered, and ends on the result.
+  const std::wstring log = LatestLog();
+  ExpectLogHead(log, Env(L"ZUNO_SETUP_FAST_EXE"));
+  EXPECT_NE(log.find(L"] Product check: found \"Zuno Office Guard 2024\" in " + product_.dir()), std::wstring::npos)
+      << Narrow(log);
+  EXPECT_NE(log.find(L"] Removal offer: declined (Cancel)"), std::wstring::npos) << Narrow(log);
+  EXPECT_EQ(log.find(L"] Attempt: "), std::wstring::npos) << Narrow(log);
+  ExpectLastLine(log, L"an installed product stays: its removal was declined or its uninstaller did not start (exit "
+                      L"code 1638)");
+}
+
+// Where nobody can answer, the offer is declined without a box.
+TEST_F(InstalledScenario, NobodyToAnswerDeclinesTheRemoval) {
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", L"nobody");
+  const Outcome run = Drive(L"");
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", nullptr);
+  EXPECT_EQ(run.exit_code, 1638) << Report(run);
+  EXPECT_TRUE(run.boxes.empty()) << Report(run);
+  EXPECT_FALSE(ProgramRunning(L"ZunoUnst.exe"));
+  EXPECT_NE(LatestLog().find(L"] Removal offer: declined (Cancel)"), std::wstring::npos);
 }
 
 TEST_F(InstalledScenario, AnArgumentSkipsTheChecksAndReachesTheSetup) {
@@ -872,7 +1015,7 @@ TEST_F(Scenario, OlderGenerationIsTurnedAway) {
   EXPECT_EQ(run.exit_code, 1638) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   // (Then where the run's log is.)
-  EXPECT_EQ(run.boxes[0].rfind(L"exclamation|ZunoOnlineSetup|" + Text(25, kLanguageVietnamese) + L"\n\n", 0), 0u)
+  EXPECT_EQ(run.boxes[0].rfind(L"exclamation|Zuno Office Installation|" + Text(25, kLanguageVietnamese) + L"\n\n", 0), 0u)
       << Report(run);
   EXPECT_TRUE(NewDownloadDirectories().empty());
 }
