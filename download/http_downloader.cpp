@@ -166,7 +166,7 @@ void HttpDownloader::TraceAttempt(const wchar_t* outcome) const noexcept {
   static constexpr const wchar_t* kModeNames[] = {L"none", L"direct", L"default proxy", L"IE settings", L"named proxy"};
   const int32_t mode = GetMode();
   const wchar_t* name = mode >= 0 && mode <= kModeNamedProxy ? kModeNames[mode] : L"unknown";
-  DebugTrace(L"Attempt: GET %s, mode %s, proxy %s: status %d, %d bytes, %d ms, %s", attempt_url_.c_str(), name,
+  DebugTrace(L"Attempt: GET %s, mode %s, proxy %s: status %d, %d bytes in %d ms: %s", attempt_url_.c_str(), name,
              mode == kModeDirect ? L"(none)" : AttemptProxy(), static_cast<int>(status_),
              static_cast<int>(try_bytes_), static_cast<int>(::GetTickCount() - attempt_start_), outcome);
 }
