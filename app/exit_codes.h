@@ -16,7 +16,8 @@ enum InstallerExitCode : DWORD {
   kExitDownloadFailed = 1612,       // ERROR_INSTALL_SOURCE_ABSENT: no connection mode brought the package
   kExitAnotherCopyRunning = 1618,   // ERROR_INSTALL_ALREADY_RUNNING
   kExitPackageRejected = 1620,      // ERROR_INSTALL_PACKAGE_INVALID: damaged, not the maker's, or too old
-  kExitTempUnusable = 1632,         // ERROR_INSTALL_TEMP_UNWRITABLE: message 3
+  kExitTempUnusable = 1632,
+  kExitNoWindow = 1621,             // ERROR_INSTALL_UI_FAILURE: the dialog could not be made         // ERROR_INSTALL_TEMP_UNWRITABLE: message 3
   // ERROR_INSTALL_PACKAGE_REJECTED ("forbidden by system policy"): the installed product's
   // uninstaller, its libraries or its folder may be changed by others than administrators, so
   // it was not started; the user removes the product from Windows' settings (message 43)

@@ -38,40 +38,65 @@ struct EndRow {
   Box box;
   unsigned shows;
   DWORD exit_code;
+  const wchar_t* words;  // the log's last line: "Result: <words> (exit code N)"
 };
 
 using R = InstallResult;
 using C = FailureCause;
 constexpr unsigned kFailed = kOnStatusLine | kOnTaskbar;
 constexpr unsigned kNotDownloaded = kOnStatusLine | kClearsBar | kOnTaskbar;
+constexpr UINT kError = MB_ICONERROR;
+constexpr UINT kWarn = MB_ICONEXCLAMATION;
 
 constexpr EndRow kEnds[] = {
     // The worker's.
-    {R::kSetupStarted, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStarted},
-    {R::kStoppedByUser, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStoppedByUser},
-    {R::kNoDialog, C::kNone, kMessageCannotStart, MB_ICONERROR, Box::kWithLog, kFailed, kExitTempUnusable},
-    {R::kNoDownloadDirectory, C::kNone, kMessageCannotStart, MB_ICONERROR, Box::kWithLog, kFailed, kExitTempUnusable},
-    {R::kDownloadFailed, C::kOther, kMessageDownloadFailed, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDownloadFailed},
-    {R::kDownloadFailed, C::kSignInPage, kMessageSignInPage, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDownloadFailed},
-    {R::kDownloadFailed, C::kDiskFull, kMessageDiskFull, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDiskFull},
-    {R::kDownloadFailed, C::kNoConnection, kMessageNoConnection, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDownloadFailed},
-    {R::kDownloadFailed, C::kNotFound, kMessagePackageNotFound, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDownloadFailed},
-    {R::kDownloadFailed, C::kProxyRefused, kMessageProxyRefused, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitDownloadFailed},
-    {R::kPackageRejected, C::kNone, kMessageDownloadFailed, MB_ICONERROR, Box::kWithLog, kNotDownloaded, kExitPackageRejected},
-    {R::kMoveFailed, C::kNone, kMessageSetupNotStarted, MB_ICONERROR, Box::kWithLog, kFailed, kExitLaunchFailed},
-    {R::kLaunchFailed, C::kNone, kMessageSetupNotStarted, MB_ICONERROR, Box::kWithLog, kFailed, kExitLaunchFailed},
-    {R::kElevationDeclined, C::kNone, kMessageNeedsAdmin, MB_ICONINFORMATION, Box::kTitled, kOnTaskbar, kExitElevationDeclined},
+    {R::kSetupStarted, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStarted, L"the setup program was started"},
+    {R::kStoppedByUser, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStoppedByUser, L"stopped by the user"},
+    {R::kNoDialog, C::kNone, kMessageCannotStart, kError, Box::kWithLog, kFailed, kExitTempUnusable,
+     L"the installer's window was not found"},
+    {R::kNoDownloadDirectory, C::kNone, kMessageCannotStart, kError, Box::kWithLog, kFailed, kExitTempUnusable,
+     L"no download folder could be made in the temporary folder"},
+    {R::kDownloadFailed, C::kOther, kMessageDownloadFailed, kError, Box::kWithLog, kNotDownloaded, kExitDownloadFailed,
+     L"the package could not be downloaded in any connection mode"},
+    {R::kDownloadFailed, C::kSignInPage, kMessageSignInPage, kError, Box::kWithLog, kNotDownloaded, kExitDownloadFailed,
+     L"the network answered with a web page (sign-in page) instead of the package"},
+    {R::kDownloadFailed, C::kDiskFull, kMessageDiskFull, kError, Box::kWithLog, kNotDownloaded, kExitDiskFull,
+     L"not enough disk space for the package and its setup"},
+    {R::kDownloadFailed, C::kNoConnection, kMessageNoConnection, kError, Box::kWithLog, kNotDownloaded,
+     kExitDownloadFailed, L"the download server could not be reached"},
+    {R::kDownloadFailed, C::kNotFound, kMessagePackageNotFound, kError, Box::kWithLog, kNotDownloaded,
+     kExitDownloadFailed, L"the package is not on the download server"},
+    {R::kDownloadFailed, C::kProxyRefused, kMessageProxyRefused, kError, Box::kWithLog, kNotDownloaded,
+     kExitDownloadFailed, L"the proxy server refused the sign-in"},
+    {R::kPackageRejected, C::kNone, kMessageDownloadFailed, kError, Box::kWithLog, kNotDownloaded, kExitPackageRejected,
+     L"the downloaded package was damaged or incomplete and has been deleted"},
+    {R::kSetupRefused, C::kNone, kMessageSetupRefused, kError, Box::kWithLog, kNotDownloaded, kExitPackageRejected,
+     L"the downloaded setup is not signed by the maker or is too old, and has been deleted"},
+    {R::kMoveFailed, C::kNone, kMessageSetupNotStarted, kError, Box::kWithLog, kFailed, kExitLaunchFailed,
+     L"the decoded setup could not be put in place"},
+    {R::kLaunchFailed, C::kNone, kMessageSetupNotStarted, kError, Box::kWithLog, kFailed, kExitLaunchFailed,
+     L"the setup program could not be started"},
+    {R::kElevationDeclined, C::kNone, kMessageElevationDeclined, MB_ICONINFORMATION, Box::kTitled, kOnTaskbar,
+     kExitElevationDeclined, L"the user declined the setup's elevation prompt"},
     // The start's, told before the dialog shows.
-    {R::kNoAdminRights, C::kNone, kMessageNoAdminRights, MB_ICONEXCLAMATION, Box::kPlain, kNothingElse, kExitNoAdminRights},
-    {R::kRemovalStarted, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStarted},
-    {R::kInstalledProductStays, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitOtherVersionInstalled},
-    {R::kOlderGenerationInstalled, C::kNone, kMessageOlderGenerationInstalled, MB_ICONEXCLAMATION, Box::kWithLog,
-     kNothingElse, kExitOtherVersionInstalled},
-    {R::kCannotStart, C::kNone, kMessageCannotStart, MB_ICONERROR, Box::kWithLog, kNothingElse, kExitTempUnusable},
-    {R::kAnotherCopyRunning, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitAnotherCopyRunning},
-    {R::kInstalledFilesUnprotected, C::kNone, kMessageFilesUnprotected, MB_ICONEXCLAMATION, Box::kWithLog, kNothingElse,
-     kExitInstalledFilesUnprotected},
-    {R::kWindowsLacksUpdate, C::kNone, kMessageMissingUpdate, MB_ICONERROR, Box::kTitled, kNothingElse, kExitOldWindows},
+    {R::kNoAdminRights, C::kNone, kMessageNoAdminRights, kWarn, Box::kPlain, kNothingElse, kExitNoAdminRights,
+     L"the installer runs without administrator rights"},
+    {R::kRemovalStarted, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitStarted,
+     L"the installed product's uninstaller was started; the installer runs again at the next logon"},
+    {R::kInstalledProductStays, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitOtherVersionInstalled,
+     L"an installed product stays: its removal was declined or its uninstaller did not start"},
+    {R::kOlderGenerationInstalled, C::kNone, kMessageOlderGenerationInstalled, kWarn, Box::kWithLog, kNothingElse,
+     kExitOtherVersionInstalled, L"an older generation of the product is installed"},
+    {R::kCannotStart, C::kNone, kMessageCannotStart, kError, Box::kWithLog, kNothingElse, kExitTempUnusable,
+     L"the installer's own path, the temporary folder or a thread failed"},
+    {R::kAnotherCopyRunning, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitAnotherCopyRunning,
+     L"another copy of the installer is running"},
+    {R::kInstalledFilesUnprotected, C::kNone, kMessageFilesUnprotected, kWarn, Box::kWithLog, kNothingElse,
+     kExitInstalledFilesUnprotected, L"the installed product's files may be changed by others: its uninstaller was not started"},
+    {R::kWindowsLacksUpdate, C::kNone, kMessageMissingUpdate, kError, Box::kTitled, kNothingElse, kExitOldWindows,
+     L"Windows lacks the update the safe DLL search needs"},
+    {R::kNoWindow, C::kNone, kNoMessage, 0, Box::kNone, kNothingElse, kExitNoWindow,
+     L"the installer's window could not be made (no desktop or display)"},
 };
 
 // The row of `result`; a download that failed for a cause without a row of its own is told
@@ -130,10 +155,17 @@ int32_t StatusMessage(WorkerStatus status) {
 
 }  // namespace
 
-DWORD ExitCodeOf(InstallResult result, FailureCause cause) noexcept { return RowOf(result, cause).exit_code; }
+DWORD ExitCodeOf(InstallResult result, FailureCause cause) noexcept {
+  const EndRow& row = RowOf(result, cause);
+  SetRunResult(row.words);
+  return row.exit_code;
+}
+
+const wchar_t* ResultWordsOf(InstallResult result, FailureCause cause) noexcept { return RowOf(result, cause).words; }
 
 DWORD TellStartEnd(InstallResult result, const wchar_t* name) noexcept {
   const EndRow& row = RowOf(result, C::kNone);
+  SetRunResult(row.words);
   if (row.message != kNoMessage) {
     const WideString text = GetMessageText(row.message);
     TellInBox(row, name != nullptr ? WideString::Format(text.c_str(), name) : WideString::Copy(text.c_str()));
@@ -159,6 +191,7 @@ SetupLanguage DialogReport::Language() {
 
 void DialogReport::End(InstallResult result, const EndFigures& figures) {
   const EndRow& row = RowOf(result, figures.cause);
+  SetRunResult(row.words);
   DebugTrace(L"nInstallResult: %d nExitCode: %d", static_cast<int>(result), static_cast<int>(row.exit_code));
   StatusPause.Pause();
   if (row.message != kNoMessage) {

@@ -8,8 +8,12 @@
 
 #include "workflow/worker_report.h"
 
-// The exit code of `result` (for kDownloadFailed, of its `cause`).
+// The exit code of `result` (for kDownloadFailed, of its `cause`); the run's log ends on its
+// words.
 [[nodiscard]] DWORD ExitCodeOf(InstallResult result, FailureCause cause = FailureCause::kNone) noexcept;
+
+// What happened, in words, as the log's last line says it.
+[[nodiscard]] const wchar_t* ResultWordsOf(InstallResult result, FailureCause cause = FailureCause::kNone) noexcept;
 
 // Tells an end of the start (the dialog's thread, before any worker exists) in the
 // application's box, when it has a message (`name`, the installed product's, for its %s).

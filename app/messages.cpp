@@ -135,11 +135,17 @@ constexpr CatalogueEntry kCatalogue[] = {
     {kMessageMissingUpdate,
      L"Phiên bản Windows trên máy tính của bạn còn thiếu một bản cập nhật mà trình cài đặt cần có. Bạn hãy cài đặt các bản cập nhật mới nhất qua Windows Update, khởi động lại máy tính rồi chạy lại trình cài đặt.",
      L"This copy of Windows lacks an update that the installer needs. Install the latest updates through Windows Update, restart the computer, then run the installer again."},
+    // The setup that came was refused: trying again brings the same one.
+    {kMessageSetupRefused,
+     L"Bộ cài đặt vừa tải về đã bị từ chối vì không phải do nhà sản xuất phát hành hoặc là phiên bản quá cũ, và đã được xoá khỏi máy tính. Bạn vui lòng liên hệ bộ phận hỗ trợ và gửi kèm nhật ký cài đặt.",
+     L"The downloaded setup was refused because it is not the maker's or it is too old, and it has been deleted. Please contact support and send them the installation log."},
+    {kMessageElevationDeclined,
+     L"Bạn đã không cho phép chương trình cài đặt chạy với quyền quản trị. Bạn hãy chạy lại trình cài đặt và chọn \"Có\" (Yes) khi Windows hỏi.",
+     L"The setup program was not allowed to run with administrator rights. Run the installer again and answer Yes when Windows asks."},
     {kMessageProgressName, L"Tiến trình tải về", L"Download progress"},
 };
 
-// Until messages 45 and 46 join the catalogue.
-static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount - 2);
+static_assert(sizeof(kCatalogue) / sizeof(kCatalogue[0]) == kMessageCount);
 
 }  // namespace
 

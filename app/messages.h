@@ -61,6 +61,8 @@ enum MessageId : int32_t {
   kMessageLogNote = 42,                 // under a failure's text in its box: where the log is (%s)
   kMessageFilesUnprotected = 43,        // others may change the installed product's files (%s: its name)
   kMessageMissingUpdate = 44,           // Windows lacks the update the installer needs
+  kMessageSetupRefused = 45,            // the downloaded setup was not the maker's, or too old: deleted
+  kMessageElevationDeclined = 46,       // the setup's elevation prompt was answered No
   kMessageProgressName = 47,            // the progress bar's name for assistive technology
   kMessageCount = 48,
   kNoMessage = -1,

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <cwchar>
 #include <utility>
 
@@ -28,6 +29,8 @@ struct RunLog {
   win::UniqueFile file;    // guarded by lock
   win::UniqueFile folder;  // held against a rename while the run lasts
   wchar_t path[kPathCapacity] = {};
+  std::atomic<const wchar_t*> result{nullptr};  // the words of the run's end, once decided
+  bool counted = true;  // false: the run did nothing worth keeping among the kLogsKept
 };
 RunLog g_log;
 
@@ -202,7 +205,7 @@ bool StartRunLog(const wchar_t* folder) noexcept {
   ::ReleaseSRWLockExclusive(&g_log.lock);
   g_log.folder = std::move(held);
   wcscpy(g_log.path, path);
-  RemoveOldLogs(folder);
+  g_log.counted = true;
   SetTraceLog(WriteLine);
   TraceHead();
   if (moved_to[0] != L'\0') DebugTrace(L"szLogFolderMovedAside: %s", moved_to);
@@ -211,13 +214,31 @@ bool StartRunLog(const wchar_t* folder) noexcept {
 
 const wchar_t* RunLogPath() noexcept { return g_log.path; }
 
+void SetRunResult(const wchar_t* words) noexcept { g_log.result.store(words); }
+
+void SetRunLogUncounted() noexcept { g_log.counted = false; }
+
 void EndRunLog(DWORD exit_code) noexcept {
   if (g_log.path[0] == L'\0') return;
+  const wchar_t* words = g_log.result.load();
   DebugTrace(L"nExitCode: %d", static_cast<int>(exit_code));
+  DebugTrace(L"Result: %s (exit code %d)", words != nullptr ? words : L"the installer ended", static_cast<int>(exit_code));
   SetTraceLog(nullptr);
   ::AcquireSRWLockExclusive(&g_log.lock);
   g_log.file.reset();
   ::ReleaseSRWLockExclusive(&g_log.lock);
+  // The folder is the log's path up to its last backslash.
+  wchar_t folder[kPathCapacity];
+  wcscpy(folder, g_log.path);
+  if (wchar_t* last = wcsrchr(folder, L'\\')) *last = L'\0';
+  if (g_log.counted) {
+    // Only now, so that a run that counts for nothing never pushes a real run's log out.
+    RemoveOldLogs(folder);
+  } else {
+    // One such log, the last, under a name the kept ones never take.
+    const WideString kept = WideString::Format(L"%s\\%s", folder, kUncountedLogName);
+    if (!kept.empty()) ::MoveFileExW(g_log.path, kept.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
   g_log.folder.reset();
   g_log.path[0] = L'\0';
 }

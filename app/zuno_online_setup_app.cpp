@@ -4,15 +4,19 @@
 #include <commctrl.h>
 
 #include "app/installer_ends.h"
+#include "app/log_header.h"
+#include "app/messages.h"
 #include "app/run_log.h"
 #include "app/zuno_online_setup_dlg.h"
 #include "existing/restart_copy.h"
 #include "resources/resource.h"
 #include "win/environment.h"
+#include "win/trace.h"
 #include "win/unique_handle.h"
 
 // The windows' Common Controls 6 come from the program's own activation context.
-CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST) {}
+// Its boxes carry the product's title, as the dialog does, whatever the file is called.
+CZunoOnlineSetupApp::CZunoOnlineSetupApp() noexcept : Application(IDR_COMMON_CONTROLS_MANIFEST, kInstallerTitle) {}
 
 bool CZunoOnlineSetupApp::InitInstance() {
   // Of the user's own variables, only those that name the user and the user's folders stay,
@@ -23,6 +27,7 @@ bool CZunoOnlineSetupApp::InitInstance() {
 
   // Without a log the run goes on all the same.
   static_cast<void>(StartRunLog());
+  TraceRunHeader();
   Install();
   EndRunLog(ExitCode());
   return false;
@@ -39,12 +44,20 @@ void CZunoOnlineSetupApp::Install() {
   // counts as no other copy.
   win::UniqueKernelHandle guard(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (guard && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    DebugTrace(L"Another copy of the installer is running (%s exists): this one ends", kInstanceMutexName);
+    SetRunLogUncounted();
     SetExitCode(ExitCodeOf(InstallResult::kAnotherCopyRunning));
     return;
   }
 
   CZunoOnlineSetupDlg dialog(nullptr);
   SetMainWindow(&dialog);
-  dialog.DoModal();
+  const INT_PTR ran = dialog.DoModal();
+  const DWORD error = ::GetLastError();
   SetMainWindow(nullptr);
+  // No desktop, no display: nothing was done, and a deployment tool must not read "started".
+  if (ran == -1) {
+    DebugTrace(L"DialogBox error: %d", static_cast<int>(error));
+    SetExitCode(ExitCodeOf(InstallResult::kNoWindow));
+  }
 }

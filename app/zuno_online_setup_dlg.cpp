@@ -117,7 +117,11 @@ BOOL CZunoOnlineSetupDlg::OnInitDialog() noexcept {
   if (GetFirstArgument().empty()) {
     const int removal = OfferPreviousVersionRemoval();
     if (removal != 0) return ExitEarly(RemovalResult(removal), /*told=*/true);
-    if (IsOlderGenerationInstalled()) return ExitEarly(InstallResult::kOlderGenerationInstalled);
+    const bool older = IsOlderGenerationInstalled();
+    DebugTrace(L"Product check: an older generation of the product %s", older ? L"is installed" : L"was not found");
+    if (older) return ExitEarly(InstallResult::kOlderGenerationInstalled);
+  } else {
+    DebugTrace(L"Product checks: skipped (an argument was given)");
   }
   if (!PathsResolve()) return ExitEarly(InstallResult::kCannotStart);
 
@@ -200,7 +204,7 @@ void CZunoOnlineSetupDlg::Stop() {
   if (question != hwnd()) ::EndDialog(question, IDNO);
   ::ShowWindow(hwnd(), SW_HIDE);
   if (!m_hWorkerThread) {
-    EndWithThreads(kExitStoppedByUser);
+    EndWithThreads(ExitCodeOf(InstallResult::kStoppedByUser));
     return;
   }
   // The worker sees the stop between two chunks or waits, removes its download and reports
@@ -222,7 +226,7 @@ INT_PTR CZunoOnlineSetupDlg::OnTimer(WPARAM timer, LPARAM) {
   if (!AbandonDownload()) return TRUE;  // the worker's own report is on its way
   ::KillTimer(hwnd(), kStopDeadlineTimer);
   DebugTrace(L"zerbo -6: the worker did not end");
-  EndRunLog(kExitStoppedByUser);
+  EndRunLog(ExitCodeOf(InstallResult::kStoppedByUser));
   ::TerminateProcess(::GetCurrentProcess(), kExitStoppedByUser);
   return TRUE;
 }

@@ -113,6 +113,7 @@ add_library(zuno_core STATIC
   app/progress_line.cpp
   app/removal_offer.cpp
   app/run_log.cpp
+  app/log_header.cpp
   app/safe_start.cpp
   app/status_thread.cpp
   app/taskbar_button.cpp

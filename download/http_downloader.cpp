@@ -1,4 +1,5 @@
 #include "download/http_downloader.h"
+#include "download/proxy_discovery.h"
 #include "download/active_downloader.h"
 #include "download/http_request.h"
 #include "download/redirect.h"
@@ -149,7 +150,17 @@ bool HttpDownloader::Fail(int32_t stage, FailureCause cause) noexcept {
   DebugTrace(L"nMode: %d failed: %s (nStage: %d nStatus: %d nError: %d, %d bytes, %d ms)", static_cast<int>(GetMode()),
              FailureCauseName(cause_), static_cast<int>(stage), static_cast<int>(status_), static_cast<int>(error),
              static_cast<int>(try_bytes_), static_cast<int>(::GetTickCount() - attempt_start_));
+  TraceAttempt(FailureCauseName(cause_));
   return false;
+}
+
+void HttpDownloader::TraceAttempt(const wchar_t* outcome) const noexcept {
+  static constexpr const wchar_t* kModeNames[] = {L"none", L"direct", L"default proxy", L"IE settings", L"named proxy"};
+  const int32_t mode = GetMode();
+  const wchar_t* name = mode >= 0 && mode <= kModeNamedProxy ? kModeNames[mode] : L"unknown";
+  DebugTrace(L"Attempt: GET %s, mode %s, proxy %s: status %d, %d bytes in %d ms: %s", attempt_url_.c_str(), name,
+             mode == kModeDirect ? L"(none)" : AttemptProxy(), static_cast<int>(status_),
+             static_cast<int>(try_bytes_), static_cast<int>(::GetTickCount() - attempt_start_), outcome);
 }
 
 bool HttpDownloader::HasRoom(const Attempt& attempt) noexcept {
@@ -177,6 +188,8 @@ bool HttpDownloader::TransferFile(const wchar_t* url, const wchar_t* file_path, 
   cause_ = FailureCause::kNone;
   status_ = 0;
   attempt_start_ = ::GetTickCount();
+  attempt_url_ = WideString::Copy(url != nullptr ? url : L"");
+  ForgetAttemptProxy();
 
   mode_.store(mode, std::memory_order_relaxed);
   SetStage(kStagePreparing);
@@ -465,6 +478,7 @@ bool HttpDownloader::ReadBody(HWND progress_bar, const int32_t* stop_flag, int32
     SetStage(kStageComplete);
     DebugTrace(L"nMode: %d complete: %d bytes, %d ms", static_cast<int>(GetMode()), static_cast<int>(try_bytes_),
                static_cast<int>(::GetTickCount() - attempt_start_));
+    TraceAttempt(L"complete");
     return true;
   }
   return Fail(kStageFailed);

@@ -235,6 +235,8 @@ class HttpDownloader {
                            int32_t* shown_position);
   [[nodiscard]] bool Stalled(StallWindow* window, uint32_t bytes, const TransferProgress& progress) const;
   [[nodiscard]] bool StopAsked(const int32_t* stop_flag) const noexcept;
+  // The attempt's one line for the log: URL, mode, proxy, status, bytes, time, `outcome`.
+  void TraceAttempt(const wchar_t* outcome) const noexcept;
   // Ends the attempt at `stage` for `cause`; kNone takes the cause from the HTTP status.
   bool Fail(int32_t stage, FailureCause cause = FailureCause::kNone) noexcept;
   // Whether the download folder's volume has room for what the attempt still brings and the
@@ -275,6 +277,7 @@ class HttpDownloader {
   FailureCause cause_ = FailureCause::kNone;
   DWORD status_ = 0;             // the last HTTP status of the attempt; 0 while none came
   DWORD attempt_start_ = 0;      // GetTickCount at the attempt's start
+  WideString attempt_url_;       // the attempt's URL, for its line in the log
   uint64_t space_needed_ = 0;
   uint64_t space_free_ = 0;
   // The proxy list of the last session opened (empty: none), its bypass list, and where the

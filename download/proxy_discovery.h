@@ -24,6 +24,9 @@
 // an '@' (a user name and password, which no proxy setting should hold, and which may hold
 // anything), only what follows the last one is shown.
 void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy);
+// The proxy TraceProxy last showed, for the attempt's line; ForgetAttemptProxy at its start.
+void ForgetAttemptProxy();
+[[nodiscard]] const wchar_t* AttemptProxy();
 
 // Where the proxy of a session came from, which decides whether it may have the user's logon.
 enum class ProxySource {

@@ -10,11 +10,21 @@
 #include "win/unique_handle.h"
 #include "win/wide_string.h"
 
+namespace {
+// The proxy of the attempt under way, as traced (never with its credentials). Only the worker
+// downloads.
+wchar_t g_attempt_proxy[win::kPathCapacity] = L"(none)";
+}  // namespace
+
 void TraceProxy(int32_t mode, const wchar_t* what, const wchar_t* proxy) {
   const wchar_t* at = proxy != nullptr ? wcsrchr(proxy, L'@') : nullptr;
   const wchar_t* shown = proxy == nullptr ? L"(none)" : at != nullptr ? at + 1 : proxy;
   DebugTrace(L"nMode: %d %s: %s", static_cast<int>(mode), what, shown);
+  _snwprintf(g_attempt_proxy, win::kPathCapacity - 1, L"%s", shown);
 }
+
+void ForgetAttemptProxy() { wcscpy(g_attempt_proxy, L"(none)"); }
+const wchar_t* AttemptProxy() { return g_attempt_proxy; }
 
 void HttpDownloader::ReleaseIeProxyConfig(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) noexcept {
   if (config == nullptr) return;

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "win/trace.h"
 #include "win/window.h"
 
 namespace win {
@@ -9,6 +10,34 @@ namespace {
 
 Application* g_application = nullptr;
 std::atomic<MessageBoxFunction> g_message_box{nullptr};
+
+bool PlatformSomeoneCanAnswer() {
+  DWORD session = 0;
+  if (::ProcessIdToSessionId(::GetCurrentProcessId(), &session) && session == 0) return false;
+  USEROBJECTFLAGS flags = {};
+  DWORD needed = 0;
+  HWINSTA station = ::GetProcessWindowStation();
+  if (station == nullptr || !::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), &needed)) {
+    return false;
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+std::atomic<AnswerCheck> g_answer_check{PlatformSomeoneCanAnswer};
+
+// What a box no one can answer says: never the step that goes further.
+int SafeAnswer(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+      return IDCANCEL;
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+      return IDNO;
+    default:
+      return IDOK;
+  }
+}
 
 int PlatformMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
   return ::MessageBoxW(owner, text, caption, type);
@@ -30,7 +59,9 @@ UINT WithDefaultIcon(UINT type) noexcept {
 
 }  // namespace
 
-Application::Application(WORD context_manifest) noexcept : context_manifest_(context_manifest) {
+Application::Application(WORD context_manifest, const wchar_t* title) noexcept
+    : context_manifest_(context_manifest), given_title_(title) {
+  if (title != nullptr) wcsncpy(title_, title, MAX_PATH - 1);
   g_application = this;
 }
 
@@ -52,6 +83,10 @@ int Application::Run(HINSTANCE instance) noexcept {
 }
 
 void Application::LoadTitle() noexcept {
+  if (given_title_ != nullptr) {
+    wcsncpy(title_, given_title_, MAX_PATH - 1);
+    return;
+  }
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
@@ -81,7 +116,18 @@ int AppMessageBox(const wchar_t* text, UINT type) noexcept {
   return ShowMessageBox(owner, text, caption, WithDefaultIcon(type));
 }
 
+bool SomeoneCanAnswer() noexcept { return g_answer_check.load()(); }
+
+AnswerCheck SetAnswerCheckForTesting(AnswerCheck check) noexcept {
+  return g_answer_check.exchange(check != nullptr ? check : PlatformSomeoneCanAnswer);
+}
+
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) noexcept {
+  if (!SomeoneCanAnswer()) {
+    const int answer = SafeAnswer(type);
+    DebugTrace(L"sUnansweredBox: %s: %s (answer %d)", caption, text, answer);
+    return answer;
+  }
   MessageBoxFunction show = g_message_box.load();
   if (show == nullptr) show = PlatformMessageBox;
   return show(owner, text, caption, type);

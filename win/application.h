@@ -15,8 +15,9 @@ class Window;
 class Application {
  public:
   // `context_manifest`: the RT_MANIFEST resource of the program's own activation context
-  // (win/activation_context.h), 0 for none.
-  explicit Application(WORD context_manifest = 0) noexcept;
+  // (win/activation_context.h), 0 for none. `title`: the caption of the application's boxes,
+  // whatever the program file is called; null takes the file's name.
+  explicit Application(WORD context_manifest = 0, const wchar_t* title = nullptr) noexcept;
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
   virtual ~Application();
@@ -33,7 +34,7 @@ class Application {
   void SetExitCode(DWORD code) noexcept { exit_code_.store(code); }
   [[nodiscard]] DWORD ExitCode() const noexcept { return exit_code_.load(); }
 
-  // The title: the program file's name without its extension, e.g. "ZunoOnlineSetup".
+  // The title given, or the program file's name without its extension, e.g. "ZunoOnlineSetup".
   [[nodiscard]] const wchar_t* Title() const noexcept { return title_; }
 
   // The window through which other threads find the dialog and its controls.
@@ -50,6 +51,7 @@ class Application {
   void LoadTitle() noexcept;
 
   const WORD context_manifest_;
+  const wchar_t* const given_title_;
   HINSTANCE instance_ = nullptr;
   std::atomic<Window*> main_window_{nullptr};
   std::atomic<DWORD> exit_code_{0};
@@ -64,6 +66,8 @@ using MessageBoxFunction = int (*)(HWND owner, const wchar_t* text, const wchar_
                                    UINT type);
 
 // Every message box of the program goes through here, so that tests can answer them all.
+// When nobody can answer (SomeoneCanAnswer), no box is shown: the caption and text go to the
+// trace (the run's log), and the safe answer comes back: Cancel, No, or OK for an OK box.
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) noexcept;
 
 // The application's standard message box. The caption is the application title. On the
@@ -72,6 +76,13 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 // exclamation icon and Yes/No and Yes/No/Cancel boxes the question icon.
 // Returns the button pressed.
 int AppMessageBox(const wchar_t* text, UINT type) noexcept;
+
+// Whether anyone can answer a box: not in session 0 (a service's, or a deployment tool's run
+// as SYSTEM), nor on a window station no one sees (without WSF_VISIBLE).
+[[nodiscard]] bool SomeoneCanAnswer() noexcept;
+using AnswerCheck = bool (*)();
+// Replaces that check (null restores the platform's). Returns the previous one.
+AnswerCheck SetAnswerCheckForTesting(AnswerCheck check) noexcept;
 
 // Replaces the platform's box behind ShowMessageBox, for tests that answer the question
 // themselves. Null restores MessageBoxW. Returns the previous function.

@@ -1,14 +1,26 @@
 #include "win/dialog.h"
 
+#include <atomic>
+
 #include "win/application.h"
 #include "win/subclassed_window.h"
 
 namespace win {
+namespace {
+// Null for the platform's (an imported function's address is not a constant).
+std::atomic<DialogRun> g_dialog_run{nullptr};
+}  // namespace
+
+DialogRun SetDialogRunForTesting(DialogRun run) noexcept {
+  const DialogRun previous = g_dialog_run.exchange(run);
+  return previous != nullptr ? previous : ::DialogBoxParamW;
+}
 
 INT_PTR Dialog::DoModal() noexcept {
   const Application* app = Application::Current();
   HINSTANCE instance = app != nullptr ? app->Instance() : ::GetModuleHandleW(nullptr);
-  return ::DialogBoxParamW(instance, MAKEINTRESOURCEW(template_id_), parent_, DialogProc,
+  const DialogRun run = g_dialog_run.load();
+  return (run != nullptr ? run : ::DialogBoxParamW)(instance, MAKEINTRESOURCEW(template_id_), parent_, DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 

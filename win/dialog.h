@@ -75,4 +75,9 @@ class DialogImpl : public Dialog {
   }
 };
 
+// How a modal dialog is made and run: DialogBoxParamW's contract. Tests replace it to stand
+// for a machine where no window can be made; null restores the platform's. Returns the previous.
+using DialogRun = INT_PTR(WINAPI*)(HINSTANCE, LPCWSTR, HWND, DLGPROC, LPARAM);
+DialogRun SetDialogRunForTesting(DialogRun run) noexcept;
+
 }  // namespace win

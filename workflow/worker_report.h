@@ -16,7 +16,7 @@ enum class InstallResult : int32_t {
   kNoDialog = 2,
   kNoDownloadDirectory = 3,
   kDownloadFailed = 4,    // with the cause told (EndFigures)
-  kPackageRejected = 5,   // damaged, not the maker's, too old, or swapped at the start
+  kPackageRejected = 5,   // damaged or cut, or swapped at the start
   kMoveFailed = 6,        // the decoded setup could not be put in place
   kLaunchFailed = 7,      // the setup could not be started
   kElevationDeclined = 8,
@@ -30,6 +30,8 @@ enum class InstallResult : int32_t {
   kAnotherCopyRunning = 19,
   kWindowsLacksUpdate = 20,      // no safe DLL search, and no protected copy to run from
   kInstalledFilesUnprotected = 21,  // others may change the installed product: its uninstaller not started
+  kSetupRefused = 22,    // the decoded setup is not the maker's, or older than the build starts
+  kNoWindow = 23,        // the dialog could not be made (no desktop, no display)
 };
 
 // True for the worker's ends that are failures told to the user (a box): all but a started

@@ -174,10 +174,12 @@ class Installation {
   // held from this check to the launch.
   InstallResult Check() {
     setup_ = OpenForLaunch(installer_);
-    const bool ok = setup_.valid() && IsSignedByPinnedSigner(setup_.get(), installer_, ProductSignerPins()) &&
+    if (!setup_.valid()) return InstallResult::kPackageRejected;
+    const bool ok = IsSignedByPinnedSigner(setup_.get(), installer_, ProductSignerPins()) &&
                     HasVersionAtLeast(installer_, MinimumSetupVersion());
     if (!ok) setup_.reset();
-    return ok ? kGoOn : InstallResult::kPackageRejected;
+    // Another download would bring the same setup: the user is told it was refused.
+    return ok ? kGoOn : InstallResult::kSetupRefused;
   }
 
   // Message 2 for a moment; a stop meanwhile, or a question still open, is seen here.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/installer_ends.h"
 #include "tests/support/temp_dir.h"
 #include "win/file_trust.h"
 #include "win/protected_folder.h"
@@ -37,6 +38,17 @@ TEST(RunLog, OnlyTheLastTenRunsAreKeptAndEachLineIsOneLineOfUtf8) {
   const std::string text(bytes.begin(), bytes.end());
   EXPECT_NE(text.find("] sMessage: \xC4\x90\xC3\xA3 xong nExitCode: 0 a b c d e f\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("] nExitCode: 1612\r\n"), std::string::npos) << text;
+  // A second copy's run pushes no log out; its own replaces the last such, and ends in words.
+  for (int copy = 0; copy < 2; ++copy) {
+    ASSERT_TRUE(StartRunLog(folder.c_str()));
+    SetRunLogUncounted();
+    EndRunLog(ExitCodeOf(InstallResult::kAnotherCopyRunning));
+  }
+  for (size_t i = 3; i < earlier.size(); ++i) EXPECT_TRUE(test::FileExists(earlier[i])) << i;
+  const std::vector<uint8_t> refused = test::ReadFileBytes(folder + L"\\" + kUncountedLogName);
+  const std::string last = "] Result: another copy of the installer is running (exit code 1618)\r\n";
+  ASSERT_GT(refused.size(), last.size());
+  EXPECT_EQ(std::string(refused.end() - last.size(), refused.end()), last);
 }
 
 

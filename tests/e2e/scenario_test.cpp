@@ -7,6 +7,7 @@
 // www/ holds what it serves, "mode" names the scripted behaviour for anything else,
 // "proxy-only" refuses direct requests, "slow" sends at 200 KB/s.
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 
 #include "app/messages.h"
 #include "app/progress_line.h"
+#include "app/run_log.h"
 #include "download/http_downloader.h"
 #include "existing/restart_copy.h"
 #include "package/package_codec.h"
@@ -360,7 +362,7 @@ class Scenario : public testing::Test {
     EXPECT_TRUE(NewDownloadDirectories().empty());
     ExpectSetupNeverStarted();
     const std::wstring note = Text(kMessageLogNote, kLanguageVietnamese);
-    const std::wstring head = L"error|ZunoOnlineSetup|" + message + L"\n\n" + note.substr(0, note.find(L"%s"));
+    const std::wstring head = L"error|" + std::wstring(kInstallerTitle) + L"|" + message + L"\n\n" + note.substr(0, note.find(L"%s"));
     const bool told = run.boxes.size() == 1 && run.boxes[0].rfind(head, 0) == 0;
     EXPECT_TRUE(told) << Report(run);
     const std::vector<uint8_t> log = told ? test::ReadFileBytes(run.boxes[0].substr(head.size())) : std::vector<uint8_t>();
@@ -377,6 +379,32 @@ class Scenario : public testing::Test {
   test::ScopedKey zuno_key_{L"SOFTWARE\\Zuno"};
 };
 
+// The newest run's log in the machine's log folder.
+std::wstring LatestLog() {
+  wchar_t data[MAX_PATH];
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data))) return L"";
+  const std::wstring folder = std::wstring(data) + L"\\" + kLogFolderName + L"\\";
+  std::wstring newest;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"ZunoSetup-*.log").c_str(), &entry);
+  while (find != INVALID_HANDLE_VALUE && (newest = std::max(newest, std::wstring(entry.cFileName)), ::FindNextFileW(find, &entry))) {
+  }
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(folder + newest);
+  return FromUtf8(std::string(bytes.begin(), bytes.end()));
+}
+
+// The head an administrator reads first (how, by whom, with which rights, where to), and the
+// last line: the result in words.
+void ExpectLogHeadAndResult(const std::wstring& log, const std::wstring& result, const wchar_t* exe = L"ZUNO_SETUP_FAST_EXE") {
+  for (const std::wstring& part : {L"] sCommandLine: \"" + Env(exe) + L"\"\r\n",
+                                   std::wstring(L", elevated: yes, session: "),
+                                   std::wstring(L"] sPackageUrl: http://download.zuno.example/OG3tup2015")}) {
+    EXPECT_NE(log.find(part), std::wstring::npos) << Narrow(part) << "\n" << Narrow(log);
+  }
+  EXPECT_TRUE(EndsWith(log, L"] Result: " + result + L"\r\n")) << Narrow(log);
+}
+
 // ---- Connection modes ------------------------------------------------------------------------
 
 // The one run of a whole installation with the product's own pauses.
@@ -385,6 +413,14 @@ TEST_F(Scenario, DirectDownloadLaunchesTheSetup) {
   ExpectLaunched(run, L"", kLanguageVietnamese);
   EXPECT_FALSE(run.StatusSeen(Text(4, kLanguageVietnamese)));
   EXPECT_FALSE(run.StatusSeen(Text(5, kLanguageVietnamese)));
+  // Its log: the head, the product checks, one line for its one attempt, the result.
+  const std::wstring log = LatestLog();
+  ExpectLogHeadAndResult(log, L"the setup program was started (exit code 0)", L"ZUNO_SETUP_EXE");
+  EXPECT_NE(log.find(L"] Product check: no installed product of the maker found"), std::wstring::npos);
+  EXPECT_NE(log.find(L"] Product check: an older generation of the product was not found"), std::wstring::npos);
+  const size_t attempt = log.find(L"] Attempt: GET http://download.zuno.example/OG3tup2015");
+  EXPECT_EQ(attempt, log.rfind(L"] Attempt: "));
+  EXPECT_NE(log.find(L".exe, mode direct, proxy (none): status 200, ", attempt), std::wstring::npos) << Narrow(log);
 }
 
 TEST_F(Scenario, DirectRefusedThenTheDefaultProxy) {
@@ -560,7 +596,7 @@ TEST_F(Scenario, TamperedPackageIsReportedAndRemoved) {
 
 // A whole, well-formed package whose setup is not the maker's: unsigned, changed after
 // signing, signed by another key of the same CA, or by another CA's key. Each is refused like
-// a failed download: message 1, nothing started, nothing left behind. So is the maker's own
+// a failed download, with message 45: nothing started, nothing left behind. So is the maker's own
 // setup of a build older than the oldest this installer starts.
 TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
   const std::wstring signed_dir = Env(L"ZUNO_SIGNED_DIR");
@@ -581,7 +617,7 @@ TEST_F(Scenario, OnlyASetupSignedByThePinnedKeyIsStarted) {
     SCOPED_TRACE(setup.what);
     PublishPackageOf(setup.setup);
     const Outcome run = Drive(L"");
-    ExpectDownloadFailure(run, 1620);
+    ExpectFailure(run, Text(kMessageSetupRefused, kLanguageVietnamese), 1620);
     EXPECT_NE(std::find(run.lines.begin(), run.lines.end(), L"TRACE zerbo -2 : bRet: 1"), run.lines.end())
         << Report(run);
   }
@@ -683,6 +719,55 @@ TEST_P(FailedDownload, TellsTheCauseAndLeavesItInTheLog) {
 
 INSTANTIATE_TEST_SUITE_P(Causes, FailedDownload, testing::ValuesIn(kFailureRows),
                          [](const testing::TestParamInfo<FailureRow>& row) { return std::string(row.param.name); });
+
+// ---- How each end is told -----------------------------------------------------------------------
+
+// What is served, and the machine (tests/e2e/seams.cpp stands for the two Wine cannot be).
+enum class Served { kMakersSetup, kAnotherKeysSetup, kDamagedPackage };
+struct EndRow {
+  const char* name;
+  Served served;
+  const wchar_t* installer;  // a copy's file name, as a browser names a second download
+  const wchar_t* seam;       // "nobody" to answer a box, "no-dialog" can be made
+  int32_t message;
+  int exit_code;
+};
+const EndRow kEndRows[] = {
+    {"SignedByAnotherKey", Served::kAnotherKeysSetup, nullptr, nullptr, kMessageSetupRefused, 1620},
+    {"DamagedPackage", Served::kDamagedPackage, nullptr, nullptr, kMessageDownloadFailed, 1620},
+    {"RenamedInstaller", Served::kAnotherKeysSetup, L"ZunoOnlineSetup (1).exe", nullptr, kMessageSetupRefused, 1620},
+    {"NobodyToAnswer", Served::kAnotherKeysSetup, nullptr, L"nobody", kMessageSetupRefused, 1620},
+    {"NoDialogCanBeMade", Served::kMakersSetup, nullptr, L"no-dialog", kNoMessage, 1621},
+};
+class EndTold : public Scenario, public testing::WithParamInterface<EndRow> {};
+
+// Each end with its message (in a box captioned with the product's title, or only in the log
+// when nobody can answer), its exit code, and nothing left behind.
+TEST_P(EndTold, WithItsMessageAndExitCodeAndNothingLeft) {
+  const EndRow& row = GetParam();
+  if (row.served == Served::kAnotherKeysSetup) {
+    PublishPackageOf(test::ReadFileBytes(Env(L"ZUNO_SIGNED_DIR") + L"\\demo_setup-signer2.exe"));
+  }
+  if (row.served == Served::kDamagedPackage) PublishPackage(true);
+  const std::wstring copy = row.installer != nullptr ? E2e(row.installer) : L"";
+  if (!copy.empty()) ASSERT_TRUE(::CopyFileW(Env(L"ZUNO_SETUP_FAST_EXE").c_str(), copy.c_str(), FALSE));
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", row.seam);
+  const Outcome run = Drive(L"", L"", Waits::kTenth, copy);
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", nullptr);
+  if (!copy.empty()) ::DeleteFileW(copy.c_str());
+  const std::wstring message = row.message == kNoMessage ? L"" : Text(row.message, kLanguageVietnamese);
+  const std::wstring log = row.seam == nullptr ? ExpectFailure(run, message, row.exit_code) : LatestLog();
+  EXPECT_TRUE(EndsWith(log, L" (exit code " + std::to_wstring(row.exit_code) + L")\r\n")) << Narrow(log);
+  if (row.seam == nullptr) return;
+  EXPECT_EQ(run.exit_code, row.exit_code) << Report(run);
+  EXPECT_TRUE(run.boxes.empty()) << Report(run);
+  EXPECT_TRUE(NewDownloadDirectories().empty());
+  ExpectSetupNeverStarted();
+  const std::wstring told = message.empty() ? L"] DialogBox error: " : L"sUnansweredBox: " + std::wstring(kInstallerTitle) + L": " + message;
+  EXPECT_NE(log.find(told), std::wstring::npos) << Narrow(log);
+}
+INSTANTIATE_TEST_SUITE_P(Ends, EndTold, testing::ValuesIn(kEndRows),
+                         [](const testing::TestParamInfo<EndRow>& row) { return std::string(row.param.name); });
 
 // ---- Start-up ----------------------------------------------------------------------------------
 
@@ -790,7 +875,7 @@ TEST_F(InstalledScenario, RemovalAcceptedStartsTheUninstallerAndComesBackAfterTh
   const Outcome run = Drive(L"--answer ok", L"", Waits::kReal);
   EXPECT_EQ(run.exit_code, 0) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
-  EXPECT_EQ(run.boxes[0], L"exclamation|ZunoOnlineSetup|Zuno Office Guard 2024 has already been installed on your "
+  EXPECT_EQ(run.boxes[0], L"exclamation|Zuno Office Installation|Zuno Office Guard 2024 has already been installed on your "
                           L"computer.\nTo install the new version, you should uninstall the current version.");
   // Started by its full path, in its folder, with the setup's environment: TEMP and TMP a
   // protected folder of its own in the system's Temp, which goes at the next restart, and
@@ -856,6 +941,22 @@ TEST_F(InstalledScenario, RemovalDeclinedEndsWithNothingChanged) {
   EXPECT_FALSE(ProgramRunning(L"ZunoUnst.exe"));
   EXPECT_FALSE(test::FileExists(product_.Path(L"ZunoUnst.exe.log")));
   EXPECT_TRUE(NewDownloadDirectories().empty());
+  // The log says what was found and answered, and ends on the result.
+  const std::wstring log = LatestLog();
+  ExpectLogHeadAndResult(log, L"an installed product stays: its removal was declined or its uninstaller did not "
+                              L"start (exit code 1638)");
+  EXPECT_NE(log.find(L"] Product check: found \"Zuno Office Guard 2024\" in " + product_.dir()), std::wstring::npos);
+  EXPECT_NE(log.find(L"] Removal offer: declined (Cancel)"), std::wstring::npos) << Narrow(log);
+}
+
+// Where nobody can answer, the offer is declined without a box.
+TEST_F(InstalledScenario, NobodyToAnswerDeclinesTheRemoval) {
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", L"nobody");
+  const Outcome run = Drive(L"");
+  ::SetEnvironmentVariableW(L"ZUNO_TEST_SEAM", nullptr);
+  EXPECT_EQ(run.exit_code, 1638) << Report(run);
+  EXPECT_TRUE(run.boxes.empty()) << Report(run);
+  EXPECT_NE(LatestLog().find(L"] Removal offer: declined (Cancel)"), std::wstring::npos);
 }
 
 TEST_F(InstalledScenario, AnArgumentSkipsTheChecksAndReachesTheSetup) {
@@ -872,7 +973,7 @@ TEST_F(Scenario, OlderGenerationIsTurnedAway) {
   EXPECT_EQ(run.exit_code, 1638) << Report(run);
   ASSERT_EQ(run.boxes.size(), 1u) << Report(run);
   // (Then where the run's log is.)
-  EXPECT_EQ(run.boxes[0].rfind(L"exclamation|ZunoOnlineSetup|" + Text(25, kLanguageVietnamese) + L"\n\n", 0), 0u)
+  EXPECT_EQ(run.boxes[0].rfind(L"exclamation|Zuno Office Installation|" + Text(25, kLanguageVietnamese) + L"\n\n", 0), 0u)
       << Report(run);
   EXPECT_TRUE(NewDownloadDirectories().empty());
 }

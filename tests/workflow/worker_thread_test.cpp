@@ -281,7 +281,7 @@ TEST_F(Launch, DeclinedElevationTellsTheUserAndDeletesEverything) {
   g_record.shell_error = ERROR_CANCELLED;
   EXPECT_EQ(Run(SetupLanguage::kVietnamese), InstallResult::kElevationDeclined);
   EXPECT_EQ(g_record.boxes, std::vector<std::wstring>{std::wstring(L"Zuno Office Installation|") +
-                                                      GetMessageText(6).c_str() + L"|" +
+                                                      GetMessageText(kMessageElevationDeclined).c_str() + L"|" +
                                                       std::to_wstring(MB_OK | MB_ICONINFORMATION)});
   EXPECT_TRUE(DownloadGone());
   EXPECT_EQ(g_record.exit_codes, std::vector<DWORD>{1223});
