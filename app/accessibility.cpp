@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <new>
 
 #include "app/banner.h"
 #include "app/messages.h"
@@ -54,7 +55,20 @@ class ForwardToTest final : public ControlAnnotations {
   }
 };
 
+// A service of its own kind, from the process heap: operator new would bring the C++ exception
+// runtime into the exe for its bad_alloc.
+template <typename Service, typename... Arguments>
+Service* MakeService(Arguments... arguments) noexcept {
+  void* memory = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(Service));
+  return memory != nullptr ? new (memory) Service(arguments...) : nullptr;
+}
+
 }  // namespace
+
+void DialogAnnotations::Release(ControlAnnotations* service) noexcept {
+  service->~ControlAnnotations();
+  ::HeapFree(::GetProcessHeap(), 0, service);
+}
 
 void SetAnnotationsForTesting(ControlAnnotations* annotations) { g_test_annotations.store(annotations); }
 
@@ -67,7 +81,7 @@ ControlAnnotations* DialogAnnotations::Service() noexcept {
   if (tried_) return service_.get();
   tried_ = true;
   if (g_test_annotations.load() != nullptr) {
-    service_.reset(new ForwardToTest());
+    service_.reset(MakeService<ForwardToTest>());
     return service_.get();
   }
   const HRESULT started = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -77,7 +91,8 @@ ControlAnnotations* DialogAnnotations::Service() noexcept {
   IAccPropServices* service = nullptr;
   if (SUCCEEDED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
                                    reinterpret_cast<void**>(&service)))) {
-    service_.reset(new ServiceAnnotations(service));
+    service_.reset(MakeService<ServiceAnnotations>(service));
+    if (!service_) service->Release();
   }
   return service_.get();
 }

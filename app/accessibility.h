@@ -44,7 +44,7 @@ class DialogAnnotations {
   // The test's recorder, or the system's service (made at the first use); null when neither.
   [[nodiscard]] ControlAnnotations* Service() noexcept;
 
-  static void Release(ControlAnnotations* service) noexcept { delete service; }
+  static void Release(ControlAnnotations* service) noexcept;
   using UniqueService = win::UniqueHandle<win::HandleTraits<ControlAnnotations*, nullptr, Release>>;
 
   bool com_started_ = false;
