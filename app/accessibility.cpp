@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cwchar>
-#include <new>
 
 #include "app/banner.h"
 #include "app/messages.h"
@@ -55,20 +54,9 @@ class ForwardToTest final : public ControlAnnotations {
   }
 };
 
-// A service of its own kind, from the process heap: operator new would bring the C++ exception
-// runtime into the exe for its bad_alloc.
-template <typename Service, typename... Arguments>
-Service* MakeService(Arguments... arguments) noexcept {
-  void* memory = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(Service));
-  return memory != nullptr ? new (memory) Service(arguments...) : nullptr;
-}
-
 }  // namespace
 
-void DialogAnnotations::Release(ControlAnnotations* service) noexcept {
-  service->~ControlAnnotations();
-  ::HeapFree(::GetProcessHeap(), 0, service);
-}
+void DialogAnnotations::Release(ControlAnnotations* service) noexcept { win::DeleteOnProcessHeap(service); }
 
 void SetAnnotationsForTesting(ControlAnnotations* annotations) { g_test_annotations.store(annotations); }
 
@@ -81,7 +69,7 @@ ControlAnnotations* DialogAnnotations::Service() noexcept {
   if (tried_) return service_.get();
   tried_ = true;
   if (g_test_annotations.load() != nullptr) {
-    service_.reset(MakeService<ForwardToTest>());
+    service_.reset(win::NewOnProcessHeap<ForwardToTest>());
     return service_.get();
   }
   const HRESULT started = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -91,7 +79,7 @@ ControlAnnotations* DialogAnnotations::Service() noexcept {
   IAccPropServices* service = nullptr;
   if (SUCCEEDED(::CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
                                    reinterpret_cast<void**>(&service)))) {
-    service_.reset(MakeService<ServiceAnnotations>(service));
+    service_.reset(win::NewOnProcessHeap<ServiceAnnotations>(service));
     if (!service_) service->Release();
   }
   return service_.get();

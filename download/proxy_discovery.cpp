@@ -62,17 +62,12 @@ struct LookupJob {
   WINHTTP_PROXY_INFO info = {};
 };
 
-void Free(LookupJob* job) {
-  job->~LookupJob();
-  ::HeapFree(::GetProcessHeap(), 0, job);
-}
-
 void Release(LookupJob* job) {
   if (::InterlockedDecrement(&job->references) != 0) return;
   // WinHTTP hands out its strings from the global heap.
   win::UniqueGlobalMemory proxy(job->info.lpszProxy);
   win::UniqueGlobalMemory bypass(job->info.lpszProxyBypass);
-  Free(job);
+  win::DeleteOnProcessHeap(job);
 }
 
 DWORD WINAPI RunLookup(void* parameter) {
@@ -94,12 +89,9 @@ Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const 
   const wchar_t* what = flags == WINHTTP_AUTOPROXY_AUTO_DETECT ? L"discovery"
                         : logon                                ? L"script, with the logon"
                                                                : L"script";
-  // From the process heap: the library's nothrow new would bring the whole exception runtime
-  // into the exe (about 160 KiB).
-  void* memory = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(LookupJob));
+  LookupJob* job = win::NewOnProcessHeap<LookupJob>();
   *error = ERROR_NOT_ENOUGH_MEMORY;
-  if (memory == nullptr) return Lookup::kFailed;
-  LookupJob* job = new (memory) LookupJob;
+  if (job == nullptr) return Lookup::kFailed;
   job->lookup = g_lookup.load();
   job->url = WideString::Copy(url);
   job->script_url = WideString::Copy(script_url);
@@ -116,7 +108,7 @@ Lookup LookUp(const wchar_t* user_agent, const wchar_t* url, DWORD flags, const 
   if (!thread) {
     *error = ::GetLastError();
     if (job->session != nullptr) ::WinHttpCloseHandle(job->session);
-    Free(job);
+    win::DeleteOnProcessHeap(job);
     return Lookup::kFailed;
   }
   const DWORD start = ::GetTickCount();

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <new>
+
 #include <utility>
 
 namespace win {
@@ -74,6 +76,21 @@ inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void FreeProcessHeap(void* memory) noexcept { ::HeapFree(::GetProcessHeap(), 0, memory); }
 // A block of the process heap, or null (FreeProcessHeap, or a UniqueHeapMemory, gives it back).
 inline void* AllocateFromProcessHeap(size_t size) noexcept { return ::HeapAlloc(::GetProcessHeap(), 0, size); }
+
+// An object made on the process heap, or null when memory fails: the library's operator new
+// (nothrow or not) would bring the C++ exception runtime into the exe for its bad_alloc.
+template <typename Object, typename... Arguments>
+Object* NewOnProcessHeap(Arguments... arguments) noexcept {
+  void* memory = AllocateFromProcessHeap(sizeof(Object));
+  return memory != nullptr ? new (memory) Object(arguments...) : nullptr;
+}
+// Ends and gives back an object of NewOnProcessHeap.
+template <typename Object>
+void DeleteOnProcessHeap(Object* object) noexcept {
+  if (object == nullptr) return;
+  object->~Object();
+  FreeProcessHeap(object);
+}
 
 // Kernel objects whose failure value is null: threads, processes, events, mutexes, tokens.
 using UniqueKernelHandle = UniqueHandle<HandleTraits<HANDLE, nullptr, CloseKernelHandle>>;

@@ -2,7 +2,6 @@
 #include "app/run_log.h"
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "app/installer_ends.h"
+#include "tests/support/security.h"
 #include "tests/support/temp_dir.h"
 #include "win/file_trust.h"
 #include "win/protected_folder.h"
@@ -64,13 +64,6 @@ TEST(RunLog, NoFolderNoLogAndTheRunGoesOn) {
   EXPECT_EQ(FailureBoxText(L"text").c_str(), std::wstring(L"text"));
 }
 
-win::UniqueLocalMemory Descriptor(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-  return win::UniqueLocalMemory(descriptor);
-}
-
-constexpr wchar_t kProtected[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;RC;;;OW)(A;OICI;FRFX;;;WD)";
 
 int g_reads;  // the first folder read is the user's, every later one protected
 std::vector<SECURITY_INFORMATION> g_set;
@@ -83,7 +76,7 @@ NTSTATUS NTAPI RecordDacl(HANDLE, SECURITY_INFORMATION what, PSECURITY_DESCRIPTO
 // its place; one that is protected is kept, and its rights are set on it alone.
 TEST(RunLog, AFolderThatIsNotProtectedGoesAsideAndRightsAreNeverPushedDown) {
   g_reads = 0;
-  win::SetSecurityReaderForTesting([](HANDLE) { return Descriptor(g_reads++ == 0 ? L"O:BUD:(A;OICI;FA;;;BU)" : kProtected); });
+  win::SetSecurityReaderForTesting([](HANDLE) { return test::Descriptor(g_reads++ == 0 ? L"O:BUD:(A;OICI;FA;;;BU)" : test::kProtectedFolder); });
   SetDaclSetterForTesting(RecordDacl);
   test::TempDir dir;
   const std::wstring folder = dir.Path(L"logs");

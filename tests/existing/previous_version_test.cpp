@@ -8,14 +8,13 @@
 #include <string>
 #include <thread>
 
-#include <sddl.h>
-
 #include "app/installer_ends.h"
 #include "app/messages.h"
 #include "app/safe_start.h"
 #include "tests/existing/installed_product.h"
 #include "win/application.h"
 #include "workflow/setup_signature.h"
+#include "tests/support/security.h"
 #include "win/file_trust.h"
 
 namespace {
@@ -286,11 +285,8 @@ win::UniqueLocalMemory StagedSecurity(HANDLE file) {
   const DWORD length = ::GetFinalPathNameByHandleW(file, path, 2 * MAX_PATH, FILE_NAME_NORMALIZED);
   const bool staged = length >= g_staged.tail.size() && length < 2 * MAX_PATH &&
                       _wcsicmp(path + length - g_staged.tail.size(), g_staged.tail.c_str()) == 0;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!staged) return g_platform_reader(file);
-  if (g_staged.sddl == nullptr) return NullDacl();
-  EXPECT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(g_staged.sddl, SDDL_REVISION_1, &descriptor, nullptr));
-  return win::UniqueLocalMemory(descriptor);
+  return g_staged.sddl == nullptr ? NullDacl() : test::Descriptor(g_staged.sddl);
 }
 
 // Users may change the folder, Authenticated Users a library, another owns the uninstaller, a
