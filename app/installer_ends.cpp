@@ -161,8 +161,6 @@ DWORD ExitCodeOf(InstallResult result, FailureCause cause) noexcept {
   return row.exit_code;
 }
 
-const wchar_t* ResultWordsOf(InstallResult result, FailureCause cause) noexcept { return RowOf(result, cause).words; }
-
 DWORD TellStartEnd(InstallResult result, const wchar_t* name) noexcept {
   const EndRow& row = RowOf(result, C::kNone);
   SetRunResult(row.words);

@@ -12,9 +12,6 @@
 // words.
 [[nodiscard]] DWORD ExitCodeOf(InstallResult result, FailureCause cause = FailureCause::kNone) noexcept;
 
-// What happened, in words, as the log's last line says it.
-[[nodiscard]] const wchar_t* ResultWordsOf(InstallResult result, FailureCause cause = FailureCause::kNone) noexcept;
-
 // Tells an end of the start (the dialog's thread, before any worker exists) in the
 // application's box, when it has a message (`name`, the installed product's, for its %s).
 // Returns its exit code.
